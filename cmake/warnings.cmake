@@ -1,0 +1,13 @@
+# Project-wide compiler settings: strict warnings, sanitizers in the debug build,
+# static runtime for Windows binaries so they need no MinGW DLLs.
+add_compile_options(-Wall -Wextra -Werror)
+
+if(KESTRELON_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+if(WIN32)
+  add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+  add_link_options(-static -static-libgcc -static-libstdc++)
+endif()

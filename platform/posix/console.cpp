@@ -1,0 +1,7 @@
+#include "platform/console.h"
+
+namespace platform {
+
+void UseBinaryStdout() {}
+
+}  // namespace platform

@@ -1,0 +1,26 @@
+#include "tools/lexisift/cli.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+namespace lexisift {
+
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "lexisift: %s\n", message.c_str());
+  return kUsageError;
+}
+
+bool ReadFileBytes(const std::string& path, std::string& bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+std::string UpToFirstNul(std::string bytes) {
+  bytes.resize(bytes.find('\0') == std::string::npos ? bytes.size() : bytes.find('\0'));
+  return bytes;
+}
+
+}  // namespace lexisift

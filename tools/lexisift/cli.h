@@ -1,0 +1,26 @@
+// What the lexisift subcommands share: argument errors and reading input files.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace lexisift {
+
+// Exit code for unknown arguments and unreadable files.
+constexpr int kUsageError = 64;
+
+using Args = std::vector<std::string>;
+
+// Prints "lexisift: <message>" on stderr and returns kUsageError.
+int UsageError(const std::string& message);
+
+// Reads a whole file; false when it cannot be read.
+bool ReadFileBytes(const std::string& path, std::string& bytes);
+
+// Mail texts end at their first NUL byte, as the engine sees them.
+std::string UpToFirstNul(std::string bytes);
+
+int RunTokens(const Args& args);
+int RunMatch(const Args& args);
+
+}  // namespace lexisift
