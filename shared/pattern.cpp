@@ -32,25 +32,34 @@ struct Frame {
 
 struct Pattern::Matcher {
   const PatternProgram& prog;
-  const uint8_t* text;
-  size_t length;
-  size_t base;  // the search's start position
+  const uint8_t* text = nullptr;
+  size_t length = 0;
+  size_t base = 0;  // the search's start position
   bool memoize;
-  uint64_t budget;
+  uint64_t budget = 0;
   uint64_t steps = 0;
   bool exhausted = false;
+  // Kept between searches so that repeated searches do not allocate.
   std::vector<ptrdiff_t> slots;
   std::vector<Frame> stack;
   std::vector<uint64_t> visited;
+  size_t visitedUsed = 0;  // words of `visited` that may hold bits of this search
 
-  Matcher(const PatternProgram& p, std::string_view t, size_t start)
-      : prog(p),
-        text(reinterpret_cast<const uint8_t*>(t.data())),
-        length(t.size()),
-        base(start),
-        memoize(!p.hasBackrefs),
-        budget(kBaseStepBudget + kStepsPerTextByte * (t.size() - start)),
-        slots(2 * static_cast<size_t>(p.groupCount), -1) {}
+  explicit Matcher(const PatternProgram& p) : prog(p), memoize(!p.hasBackrefs) {}
+
+  void Begin(std::string_view t, size_t start) {
+    text = reinterpret_cast<const uint8_t*>(t.data());
+    length = t.size();
+    base = start;
+    budget = kBaseStepBudget + kStepsPerTextByte * (t.size() - start);
+    steps = 0;
+    exhausted = false;
+    stack.clear();
+    std::fill(visited.begin(), visited.begin() + static_cast<ptrdiff_t>(visitedUsed), 0);
+    visitedUsed = 0;
+  }
+
+  void ResetSlots() { slots.assign(2 * static_cast<size_t>(prog.groupCount), -1); }
 
   uint8_t At(size_t pos) const { return prog.caseSensitive ? text[pos] : LowerAscii(text[pos]); }
 
@@ -62,6 +71,7 @@ struct Pattern::Matcher {
     if (bit >= kMaxMemoBits) return true;  // beyond the memo's reach: just try it
     size_t word = bit / 64;
     if (word >= visited.size()) visited.resize(std::max(word + 1, visited.size() * 2), 0);
+    visitedUsed = std::max(visitedUsed, word + 1);
     uint64_t mask = uint64_t{1} << (bit % 64);
     if (visited[word] & mask) return false;
     visited[word] |= mask;
@@ -219,6 +229,7 @@ Pattern::~Pattern() = default;
 
 int Pattern::Compile(std::string_view text, bool caseSensitive) {
   compiled_ = false;
+  matcher_.reset();
   groupCount_ = 0;
   try {
     auto program = std::make_unique<PatternProgram>();
@@ -241,10 +252,14 @@ bool Pattern::Search(std::string_view text, size_t start, PatternMatch& match) {
   hitLimit_ = false;
   if (!compiled_ || start >= text.size()) return false;
   try {
-    Matcher m(*program_, text, start);
+    if (!matcher_) matcher_ = std::make_unique<Matcher>(*program_);
+    Matcher& m = *matcher_;
+    m.Begin(text, start);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
     for (size_t at = start; at < text.size(); ++at) {
       if (program_->anchoredAtStart && at != start) break;
-      if (!program_->firstBytes.test(m.At(at))) continue;
+      if (!program_->canStartWith[bytes[at]]) continue;
+      m.ResetSlots();
       size_t end = 0;
       if (m.Run(0, at, end, m.memoize)) {
         match.start = at;

@@ -76,6 +76,7 @@ class Pattern {
   struct Matcher;
 
   std::unique_ptr<PatternProgram> program_;
+  std::unique_ptr<Matcher> matcher_;
   bool compiled_ = false;
   bool hitLimit_ = false;
   int groupCount_ = 0;

@@ -421,10 +421,11 @@ int CompilePattern(std::string_view text, bool caseSensitive, PatternProgram& pr
     NodePtr root = parser.ParseAll(true);
     program.groupCount = groupCount;
     FirstBytes first = First(*root, program);
-    if (first.nullable || !first.exact)
-      program.firstBytes.set();
-    else
-      program.firstBytes = first.bytes;
+    bool anyByte = first.nullable || !first.exact;
+    for (int b = 0; b < 256; ++b) {
+      uint8_t seen = caseSensitive ? static_cast<uint8_t>(b) : LowerAscii(static_cast<uint8_t>(b));
+      program.canStartWith[static_cast<size_t>(b)] = anyByte || first.bytes.test(seen);
+    }
     Emitter(program).Emit(*root);
     program.code.push_back({.op = Op::kMatch});
   } catch (const CompileError& error) {

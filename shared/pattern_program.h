@@ -43,8 +43,8 @@ struct PatternProgram {
   bool caseSensitive = true;
   bool anchoredAtStart = false;
   bool hasBackrefs = false;
-  // Bytes a match can begin with (after lowering); all bytes when unknown.
-  ByteSet firstBytes;
+  // Text bytes, as written, that a match can begin with; all bytes when unknown.
+  std::array<bool, 256> canStartWith{};
   int groupCount = 0;
 };
 

@@ -53,12 +53,16 @@ void MailTokenizer::SplitIntoWords(std::string_view text, std::string_view prefi
   }
 }
 
+MailTokenizer::MailTokenizer() {
+  link_.Compile(kLinkPattern, false);
+  number_.Compile(kNumberPattern, true);
+  for (size_t i = 0; i < kHeaderFields.size(); ++i) fields_[i].Compile(std::string(kHeaderFields[i]) + kFieldPattern, false);
+}
+
 void MailTokenizer::CountLinks(char* text, size_t length, TokenTable& table) {
-  Pattern link;
-  if (link.Compile(kLinkPattern, false) != kPatternOk) return;
   PatternMatch m;
   std::string upper;
-  for (size_t from = 0; link.Search(std::string_view(text, length), from, m); from = m.end) {
+  for (size_t from = 0; link_.Search(std::string_view(text, length), from, m); from = m.end) {
     upper.assign(CopiedPart(text, m.start, m.end));
     for (char& c : upper)
       if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
@@ -68,13 +72,11 @@ void MailTokenizer::CountLinks(char* text, size_t length, TokenTable& table) {
 }
 
 void MailTokenizer::CountNumbers(const char* text, size_t length, TokenTable& table) {
-  Pattern number;
-  if (number.Compile(kNumberPattern, true) != kPatternOk) return;
   PatternMatch m;
   char key[2 + kMaxWordLength];
   key[0] = 'P';
   key[1] = '*';
-  for (size_t from = 0; number.Search(std::string_view(text, length), from, m); from = m.end) {
+  for (size_t from = 0; number_.Search(std::string_view(text, length), from, m); from = m.end) {
     std::string_view copy = CopiedPart(text, m.start, m.end);
     if (copy.size() >= kMinWordLength && copy.size() <= kMaxWordLength) {
       std::memcpy(key + 2, copy.data(), copy.size());
@@ -84,9 +86,7 @@ void MailTokenizer::CountNumbers(const char* text, size_t length, TokenTable& ta
 }
 
 void MailTokenizer::CountHeaderFields(char* text, size_t length, TokenTable& table) {
-  for (const char* field : kHeaderFields) {
-    Pattern pattern;
-    if (pattern.Compile(std::string(field) + kFieldPattern, false) != kPatternOk) continue;
+  for (Pattern& pattern : fields_) {
     PatternMatch m;
     if (!pattern.Search(std::string_view(text, length), 0, m) || !m.groups[0].TookPart()) continue;
     const char prefix[2] = {text[m.start], '*'};
@@ -97,7 +97,7 @@ void MailTokenizer::CountHeaderFields(char* text, size_t length, TokenTable& tab
   }
 }
 
-void MailTokenizer::TokenizeHeader(char* text, TokenTable& table) const {
+void MailTokenizer::TokenizeHeader(char* text, TokenTable& table) {
   size_t length = std::strlen(text);
   if (length == 0) return;
   CountLinks(text, length, table);
@@ -106,7 +106,7 @@ void MailTokenizer::TokenizeHeader(char* text, TokenTable& table) const {
   SplitIntoWords(std::string_view(text, length), "", table);
 }
 
-void MailTokenizer::TokenizeBody(char* text, TokenTable& table) const {
+void MailTokenizer::TokenizeBody(char* text, TokenTable& table) {
   size_t length = std::strlen(text);
   if (linkDetector_) linkDetector_->DetectLink(std::string_view(text, length));
   if (length == 0) return;

@@ -7,6 +7,9 @@
 #pragma once
 
 #include "Lexisift/engine/token_table.h"
+#include "shared/pattern.h"
+
+#include <array>
 
 #include <cstddef>
 #include <string_view>
@@ -26,11 +29,13 @@ class MailTokenizer {
   static constexpr size_t kMaxWordLength = 20;
   static constexpr size_t kMaxCopiedMatch = 255;
 
+  MailTokenizer();
+
   // The header passes: links, numbers, the five header fields, then plain words.
-  void TokenizeHeader(char* text, TokenTable& table) const;
+  void TokenizeHeader(char* text, TokenTable& table);
 
   // The link detection, then the body passes: links, numbers, then plain words.
-  void TokenizeBody(char* text, TokenTable& table) const;
+  void TokenizeBody(char* text, TokenTable& table);
 
   // Counts every word of `text` that is 3 to 20 bytes long and not only digits,
   // with `prefix` in front. Words are cut at the delimiter bytes.
@@ -39,10 +44,14 @@ class MailTokenizer {
   void SetLinkDetector(BodyLinkDetector* detector) { linkDetector_ = detector; }
 
  private:
-  static void CountLinks(char* text, size_t length, TokenTable& table);
-  static void CountNumbers(const char* text, size_t length, TokenTable& table);
-  static void CountHeaderFields(char* text, size_t length, TokenTable& table);
+  void CountLinks(char* text, size_t length, TokenTable& table);
+  void CountNumbers(const char* text, size_t length, TokenTable& table);
+  void CountHeaderFields(char* text, size_t length, TokenTable& table);
 
+  // Compiled once per tokenizer; a tokenizer belongs to one filter object and thread.
+  Pattern link_;
+  Pattern number_;
+  std::array<Pattern, 5> fields_;
   BodyLinkDetector* linkDetector_ = nullptr;
 };
 
