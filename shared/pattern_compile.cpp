@@ -102,7 +102,10 @@ class Parser {
 
   NodePtr ParseTerm() {
     NodePtr item = ParseAtom();
+    int stacked = 0;  // each quantifier nests the tree one level deeper
     while (!AtEnd() && (Peek() == '*' || Peek() == '+' || Peek() == '?')) {
+      Enter();
+      ++stacked;
       char q = text_[pos_++];
       bool greedy = true;
       if (!AtEnd() && Peek() == '?') {
@@ -116,6 +119,7 @@ class Parser {
       rep->kids.push_back(std::move(item));
       item = std::move(rep);
     }
+    depth_ -= stacked;
     return item;
   }
 

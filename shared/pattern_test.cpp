@@ -201,6 +201,8 @@ TEST(Pattern, CompileErrors) {
   EXPECT_EQ(CompileCode("(a?)?"), 0);
   EXPECT_EQ(CompileCode("{a}\\0+"), 0);
   EXPECT_EQ(CompileCode(std::string(10000, '(')), 1);  // too deep to compile safely
+  EXPECT_EQ(CompileCode("a" + std::string(10000, '?')), 1);
+  EXPECT_EQ(CompileCode(std::string(10000, '!') + "a"), 1);
 }
 
 TEST(Pattern, FailedPatternFindsNothingAndBadPositionsAreSafe) {
