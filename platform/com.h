@@ -1,0 +1,27 @@
+// COM and OLE Automation shapes: the real ones on Windows; on other systems a small,
+// layout-compatible set (HRESULT, GUID, IUnknown, IDispatch, BSTR, VARIANT ...) so that
+// the engine's objects have the same interfaces everywhere.
+#pragma once
+
+#ifdef _WIN32
+#include <windows.h>
+#include <oaidl.h>
+#include <ocidl.h>
+#include <oleauto.h>
+#include <unknwn.h>
+#else
+#include "platform/posix/com_types.h"
+#endif
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// BSTR to 8-bit text in the thread's ANSI code page; a null BSTR is the empty text.
+std::string BstrToAnsi(BSTR text);
+
+// 8-bit ANSI text to a new BSTR (free it with SysFreeString); nullptr when out of memory.
+BSTR AnsiToBstr(std::string_view text);
+
+}  // namespace platform
