@@ -45,12 +45,10 @@ bool DnsResolver::QueryFirstHost(const std::string& name, DnsRecordType type, ui
                                     nullptr, &records, nullptr);
   bool ok = status == 0;
   if (ok) {
-    // The first answer record of the asked type; other records (an alias, say) are passed
-    // over, since their data is laid out differently.
+    // The first record of the asked type; other records (an alias, say) are passed over,
+    // since their data is laid out differently.
     for (PDNS_RECORDA record = records; record != nullptr; record = record->pNext) {
-      if (record->wType != static_cast<WORD>(type) || record->Flags.S.Section != DnsSectionAnswer) {
-        continue;
-      }
+      if (record->wType != static_cast<WORD>(type)) continue;
       const char* text = type == DnsRecordType::MX ? record->Data.MX.pNameExchange
                                                    : record->Data.NS.pNameHost;
       if (text != nullptr) host = text;
