@@ -23,6 +23,9 @@ struct DnsResolver::Impl {
   // The server of KESTRELON_DNS_SERVER; unset (length 0) means the system's resolver.
   sockaddr_storage server{};
   socklen_t serverLength = 0;
+  // KESTRELON_DNS_SERVER was set but names no usable address: every query fails rather
+  // than going to a server nobody asked for.
+  bool badServer = false;
 };
 
 namespace {
@@ -124,6 +127,7 @@ std::shared_ptr<DnsResolver> DnsResolver::Open() {
   const char* server = std::getenv("KESTRELON_DNS_SERVER");
   if (server != nullptr && *server != '\0' && !ParseServer(server, impl->server, impl->serverLength)) {
     impl->serverLength = 0;
+    impl->badServer = true;
   }
   return std::shared_ptr<DnsResolver>(new DnsResolver(std::move(impl)));
 }
@@ -133,7 +137,7 @@ bool DnsResolver::Available() const { return true; }
 bool DnsResolver::QueryFirstHost(const std::string& name, DnsRecordType type, uint32_t timeoutMs,
                                  std::string& host) const {
   host.clear();
-  if (name.empty() || name.size() > NS_MAXDNAME - 1 || name.find('\0') != std::string::npos) {
+  if (m_impl->badServer || name.empty() || name.size() > NS_MAXDNAME - 1 || name.find('\0') != std::string::npos) {
     return false;
   }
   struct __res_state state;

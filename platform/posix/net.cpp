@@ -18,7 +18,7 @@
 namespace platform {
 namespace {
 
-// Milliseconds left until `deadline` (a tick count), 0 when it has passed.
+// Milliseconds left of `timeoutMs` counted from the tick count `start`; 0 when none are.
 int Remaining(uint32_t start, uint32_t timeoutMs) {
   uint32_t spent = TicksBetween(start, TickCount());
   if (spent >= timeoutMs) return 0;

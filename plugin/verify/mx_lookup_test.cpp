@@ -106,6 +106,9 @@ TEST_F(MxLookupTest, UnreachableDnsMeansNotFound) {
   std::string host;
   EXPECT_FALSE(platform::DnsResolver::Open()->QueryFirstHost("example.test", platform::DnsRecordType::MX, 500, host));
   EXPECT_EQ(host, "");
+  // A server that cannot be parsed is not replaced by the system's resolver.
+  testing::SetEnv("KESTRELON_DNS_SERVER", "not-an-address");
+  EXPECT_FALSE(platform::DnsResolver::Open()->QueryFirstHost("localhost", platform::DnsRecordType::NS, 500, host));
 }
 
 TEST_F(MxLookupTest, VerifySenderEndToEnd) {

@@ -64,11 +64,13 @@ ProbeResult RunProbe(SmtpSession& session, const std::string& host, const std::s
     result.exchangerUnusable = true;
     return result;
   }
-  if (FormatSmtpCommand("RCPT TO:<", address, ">\r\n", command)) {
-    result.exists = session.Command(command, "550", true);
-  } else {
+  constexpr std::string_view kRcpt = "RCPT TO:<";
+  constexpr std::string_view kRcptEnd = ">\r\n";
+  if (kRcpt.size() + address.size() + kRcptEnd.size() > kSmtpMaxCommand) {
     // Too long to be asked: no mail system takes such an address.
     result.exists = false;
+  } else if (FormatSmtpCommand(kRcpt, address, kRcptEnd, command)) {
+    result.exists = session.Command(command, "550", true);
   }
   session.Command("QUIT\r\n", "221", false);
   session.Close();
