@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -27,6 +29,9 @@ struct FakeDns {
   std::map<std::string, std::string> mx;
   std::set<std::string> nsOnly;
   std::vector<std::string> queried;
+  // Queries for these names wait until `release` is set, then answer with this exchanger.
+  std::map<std::string, std::string> held;
+  std::shared_ptr<std::atomic<bool>> release = std::make_shared<std::atomic<bool>>(false);
 
   size_t Count(const std::string& name) {
     std::lock_guard<std::mutex> lock(mutex);
@@ -36,7 +41,16 @@ struct FakeDns {
 
 DnsQueryFunction QueryOf(std::shared_ptr<FakeDns> dns) {
   return [dns](const std::string& name, platform::DnsRecordType type, uint32_t, std::string& host) {
-    std::lock_guard<std::mutex> lock(dns->mutex);
+    std::unique_lock<std::mutex> lock(dns->mutex);
+    auto held = dns->held.find(name);
+    if (held != dns->held.end()) {
+      dns->queried.push_back(name);
+      std::string exchanger = held->second;
+      lock.unlock();
+      while (!*dns->release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      host = exchanger;
+      return true;
+    }
     dns->queried.push_back(name);
     auto mx = dns->mx.find(name);
     if (type == platform::DnsRecordType::MX) {
@@ -186,6 +200,37 @@ TEST_F(SmtpProbeTest, ServerThatStopsAnsweringTimesOutAndIsNotAskedAgain) {
     // The abandoned worker was woken by the closed connection and has ended.
     EXPECT_TRUE(platform::WaitForWorkers(3000));
   }
+}
+
+TEST_F(SmtpProbeTest, LateAnswersOfAbandonedWorkersChangeNothing) {
+  timeoutMs = 1000;
+  {
+    std::lock_guard<std::mutex> lock(dns->mutex);
+    dns->held["late.test"] = "127.0.0.1";
+  }
+  SmtpScript lateReject = WithRcpt("550 5.1.1 user unknown\r\n");
+  lateReject.rcptDelayMs = 1500;
+  auto server = Serve(lateReject);
+  auto verifier = Verifier(*server);
+
+  // The DNS answer comes after the wait: the domain is found, with nothing to probe, and the
+  // answer that arrives later does not reach the cache.
+  MailExchangerInfo info = verifier->LookupMailExchanger("late.test");
+  EXPECT_TRUE(info.found);
+  EXPECT_EQ(info.exchanger, "");
+  *dns->release = true;
+  EXPECT_TRUE(platform::WaitForWorkers(3000));
+  EXPECT_EQ(verifier->LookupMailExchanger("late.test").exchanger, "");
+  std::string sender = "someone@late.test";
+  EXPECT_TRUE(verifier->VerifySender(sender));
+
+  // The rejection comes after the wait: the sender exists, now and later.
+  std::string address = "nobody@example.test";
+  EXPECT_TRUE(verifier->VerifySender(address));
+  EXPECT_TRUE(platform::WaitForWorkers(3000));
+  EXPECT_TRUE(verifier->VerifySender(address));
+  EXPECT_EQ(verifier->LookupMailExchanger("example.test").exchanger, "");
+  EXPECT_EQ(server->Connections(), 2);
 }
 
 TEST_F(SmtpProbeTest, OnlyTheBytesOfOneReplyAreJudged) {

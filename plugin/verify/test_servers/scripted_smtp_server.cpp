@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <memory>
 
 #include "platform/net.h"
@@ -99,6 +100,10 @@ void ScriptedSmtpServer::Run() {
         } else if (HasVerb(line, "MAIL")) {
           reply(script.mailFrom);
         } else if (HasVerb(line, "RCPT")) {
+          uint32_t asked = platform::TickCount();
+          while (!expired() && platform::TicksBetween(asked, platform::TickCount()) < script.rcptDelayMs) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+          }
           reply(script.rcptTo);
         } else if (HasVerb(line, "QUIT")) {
           reply(script.quit);

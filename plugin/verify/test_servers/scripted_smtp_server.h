@@ -20,6 +20,8 @@ struct SmtpScript {
   std::string rcptTo = "250 recipient ok\r\n";
   std::string quit = "221 bye\r\n";
   std::string other = "502 command not implemented\r\n";
+  // The reply to RCPT TO comes this late.
+  uint32_t rcptDelayMs = 0;
 };
 
 class ScriptedSmtpServer {
