@@ -91,8 +91,8 @@ TEST(SpamArchive, SavesTheRawTextAndNeverMixesTwoMessages) {
   ASSERT_TRUE(reader.SaveMessage(2, dir.File("2011-02-22 17-23 - Buy now.eml")));
   EXPECT_EQ(ReadAll(dir.File("2011-02-22 17-23 - Buy now.eml")), second);
   // The text ends at its first NUL byte.
-  ASSERT_TRUE(reader.SaveMessage(3, dir.File("nul.eml")));
-  EXPECT_EQ(ReadAll(dir.File("nul.eml")), "Subject: nul\r\n\r\nbefore");
+  ASSERT_TRUE(reader.SaveMessage(3, dir.File("embedded.eml")));
+  EXPECT_EQ(ReadAll(dir.File("embedded.eml")), "Subject: nul\r\n\r\nbefore");
 
   // Gone from the Inbox, unwritable target, no reader: false, nothing logged.
   MapiMessage gone = Message(9, "2011/02/22 17:23", "Gone");
