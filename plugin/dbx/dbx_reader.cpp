@@ -17,6 +17,9 @@ constexpr unsigned kNodeEntries = 51;
 }  // namespace
 
 DbxReader::DbxReader(const std::string& path) : path_(path) {
+  // Unbuffered: every read seeks elsewhere first, so a stream buffer would only fill
+  // kilobytes that the next seek throws away.
+  stream_.rdbuf()->pubsetbuf(nullptr, 0);
   stream_.open(path, std::ios::in | std::ios::binary);
 }
 
