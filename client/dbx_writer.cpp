@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <functional>
+#include <unordered_set>
+#include <utility>
 
 namespace kestrelon::client {
 
@@ -108,15 +111,15 @@ struct BuiltNode {
 };
 
 // Builds a balanced tree over `values` (record offsets in ascending message index).
-// Nodes get consecutive offsets from `base` in the order they are created.
+// Nodes take their offsets from `place` in the order they are created.
 class TreeBuilder {
  public:
-  explicit TreeBuilder(uint32_t base) : base_(base) {}
+  explicit TreeBuilder(std::function<uint32_t()> place) : place_(std::move(place)) {}
 
   uint32_t Build(const uint32_t* values, uint32_t n, uint32_t parent) {
     size_t slot = nodes_.size();
     nodes_.emplace_back();
-    uint32_t offset = base_ + uint32_t(slot) * DbxWriter::kNodeSize;
+    uint32_t offset = place_();
     nodes_[slot].offset = offset;
     nodes_[slot].parent = parent;
     if (n <= DbxWriter::kNodeEntries) {
@@ -147,10 +150,12 @@ class TreeBuilder {
     return offset;
   }
 
-  std::string Serialize() const {
-    std::string out(nodes_.size() * DbxWriter::kNodeSize, '\0');
+  // The nodes as (offset, bytes).
+  std::vector<std::pair<uint32_t, std::string>> Serialize() const {
+    std::vector<std::pair<uint32_t, std::string>> all;
     for (size_t i = 0; i < nodes_.size(); ++i) {
-      auto* p = reinterpret_cast<unsigned char*>(&out[i * DbxWriter::kNodeSize]);
+      std::string out(DbxWriter::kNodeSize, '\0');
+      auto* p = reinterpret_cast<unsigned char*>(out.data());
       const BuiltNode& node = nodes_[i];
       Put32At(p + 0x00, node.offset);
       Put32At(p + 0x08, node.firstChild);
@@ -159,14 +164,13 @@ class TreeBuilder {
       Put32At(p + 0x14, node.firstCount);
       for (size_t k = 0; k < node.entries.size(); ++k)
         for (int w = 0; w < 3; ++w) Put32At(p + 0x18 + 12 * k + 4 * w, node.entries[k][w]);
+      all.emplace_back(node.offset, std::move(out));
     }
-    return out;
+    return all;
   }
 
-  size_t NodeCount() const { return nodes_.size(); }
-
  private:
-  uint32_t base_;
+  std::function<uint32_t()> place_;
   std::vector<BuiltNode> nodes_;
 };
 
@@ -208,11 +212,13 @@ void DbxWriter::ReadState() {
   end_ = std::max<uint64_t>(fileSize, kHeaderSize);
   highestIndex_ = header_[kLastTreeEntryIndex];
   entries_.clear();
-  liveTree_ = 0;
+  treeNodes_.clear();
+  freeNodes_.clear();
   if (header_[kTreeRoot] != 0 && header_[kTreeEntries] != 0) {
     WalkNode(header_[kTreeRoot], 0, 0, fileSize);
     if (entries_.size() != header_[kTreeEntries]) throw DbxWriteError("index tree does not match its count: " + path_);
   }
+  ReadFreeNodes(fileSize);
   for (size_t i = 0; i < entries_.size(); ++i) {
     if (i > 0 && entries_[i].messageIndex <= entries_[i - 1].messageIndex)
       throw DbxWriteError("index tree out of order: " + path_);
@@ -228,7 +234,7 @@ void DbxWriter::WalkNode(uint32_t offset, uint32_t parent, int depth, uint64_t f
   if (!file_.read(reinterpret_cast<char*>(node), kNodeSize)) throw DbxWriteError("cannot read index node: " + path_);
   if (Le32(node) != offset || Le32(node + 0x0C) != parent || node[0x11] > kNodeEntries)
     throw DbxWriteError("broken index node: " + path_);
-  liveTree_ += kNodeSize;
+  treeNodes_.push_back(offset);
   if (Le32(node + 0x08) != 0) WalkNode(Le32(node + 0x08), offset, depth + 1, fileSize);
   for (unsigned k = 0; k < node[0x11]; ++k) {
     const unsigned char* e = node + 0x18 + 12 * k;
@@ -272,6 +278,28 @@ uint32_t DbxWriter::ReadRecordIndex(uint32_t recordOffset, uint32_t& address, ui
     (which == kAttrIndex ? index : address) = value;
   }
   return index;
+}
+
+void DbxWriter::ReadFreeNodes(uint64_t fileSize) {
+  // Nodes of the tree before the current one, chained through their second word, which
+  // readers never look at. A chain that does not make sense is dropped (space leaks,
+  // nothing else happens).
+  std::unordered_set<uint32_t> live(treeNodes_.begin(), treeNodes_.end()), seen;
+  for (uint32_t node = header_[kDeletedTreeList]; node != 0;) {
+    unsigned char head[8];
+    if (node < kHeaderSize || uint64_t(node) + kNodeSize > fileSize || live.count(node) || !seen.insert(node).second) {
+      freeNodes_.clear();
+      break;
+    }
+    file_.seekg(node);
+    if (!file_.read(reinterpret_cast<char*>(head), sizeof head) || Le32(head) != node) {
+      file_.clear();
+      freeNodes_.clear();
+      break;
+    }
+    freeNodes_.push_back(node);
+    node = Le32(head + 4);
+  }
 }
 
 void DbxWriter::WriteAt(uint64_t offset, const void* data, size_t size) {
@@ -410,23 +438,39 @@ void DbxWriter::CommitTree() {
   for (const DbxListEntry& e : entries_) values.push_back(e.recordOffset);
   uint32_t root = 0;
   uint64_t treeBytes = 0;
+  std::vector<uint32_t> newNodes;
   if (!values.empty()) {
-    // The new tree goes behind everything the current tree may still be read through.
-    uint32_t base = uint32_t(end_);
-    TreeBuilder builder(base);
+    // The new tree goes into the nodes of the tree before the current one, then behind
+    // everything else: never over a node that the current tree may still be read through.
+    size_t reused = 0;
+    TreeBuilder builder([&] {
+      uint32_t at = reused < freeNodes_.size() ? freeNodes_[reused++] : Allocate(kNodeSize);
+      newNodes.push_back(at);
+      return at;
+    });
     root = builder.Build(values.data(), uint32_t(values.size()), 0);
-    std::string nodes = builder.Serialize();
-    Allocate(uint32_t(nodes.size()));
-    WriteAt(base, nodes.data(), nodes.size());
-    treeBytes = nodes.size();
-    header_[kLastTreeSegment] = uint32_t(base + nodes.size() - kNodeSize);
+    for (const auto& [offset, bytes] : builder.Serialize()) WriteAt(offset, bytes.data(), bytes.size());
+    freeNodes_.erase(freeNodes_.begin(), freeNodes_.begin() + std::ptrdiff_t(reused));
+    treeBytes = uint64_t(newNodes.size()) * kNodeSize;
+    header_[kLastTreeSegment] = newNodes.back();
     header_[kLastTreeSegmentUsed] = kNodeSize;
   }
+  // The current tree's nodes become free once the header no longer points at them;
+  // chain them (with what is left of the old chain) through their unread second word.
+  std::vector<uint32_t> nowFree = treeNodes_;
+  nowFree.insert(nowFree.end(), freeNodes_.begin(), freeNodes_.end());
+  for (size_t i = 0; i < nowFree.size(); ++i) {
+    unsigned char link[4];
+    Put32At(link, i + 1 < nowFree.size() ? nowFree[i + 1] : 0);
+    WriteAt(uint64_t(nowFree[i]) + 4, link, 4);
+  }
+  header_[kDeletedTreeList] = nowFree.empty() ? 0 : nowFree.front();
   // Objects first, on disk, before the header points at them.
   file_.flush();
   if (!file_) throw DbxWriteError("cannot write " + path_);
 
-  liveTree_ = treeBytes;
+  treeNodes_ = std::move(newNodes);
+  freeNodes_ = std::move(nowFree);
   header_[kTreeEntries] = uint32_t(values.size());
   header_[kTreeRoot] = root;
   header_[kLastTreeEntryIndex] = highestIndex_;
@@ -443,7 +487,6 @@ void DbxWriter::CommitTree() {
     header_[kLastMessageSegmentUsed] = lastSegmentUsed_;
   }
   header_[kDeletedMessageList] = 0;
-  header_[kDeletedTreeList] = 0;
   header_[kFileUsed] = uint32_t(end_);
   header_[kMiddleUsed] = uint32_t(end_ - kHeaderSize);
   uint64_t live = uint64_t(header_[kInfoSpace]) + header_[kMessageSpace] + treeBytes;

@@ -84,6 +84,7 @@ class DbxWriter {
 
  private:
   void ReadState();
+  void ReadFreeNodes(uint64_t fileSize);
   void WalkNode(uint32_t offset, uint32_t parent, int depth, uint64_t fileSize);
   uint32_t ReadRecordIndex(uint32_t recordOffset, uint32_t& address, uint64_t fileSize);
   uint32_t WriteText(std::string_view raw);
@@ -99,7 +100,8 @@ class DbxWriter {
   std::vector<DbxListEntry> entries_;
   uint32_t highestIndex_ = 0;
   uint64_t end_ = 0;        // first free byte at the end of the file
-  uint64_t liveTree_ = 0;   // bytes of the current tree's nodes
+  std::vector<uint32_t> treeNodes_;  // nodes of the current tree
+  std::vector<uint32_t> freeNodes_;  // nodes of earlier trees, free for the next one
   uint32_t lastRecord_ = 0, lastRecordSize_ = 0, lastSegment_ = 0, lastSegmentUsed_ = 0;
 };
 

@@ -275,6 +275,38 @@ TEST(DbxWriter, AnUnfinishedEditLeavesTheOldTreeOrAFailure) {
   EXPECT_EQ(TextOf(reader, 81), Mail(81));
 }
 
+TEST(DbxWriter, TreeSpaceIsReusedOneEditLater) {
+  TempDir dir;
+  std::string path = dir.File("Inbox.dbx");
+  DbxWriter::Create(path);
+  std::vector<DbxNewMessage> mails;
+  for (uint32_t i = 1; i <= 3000; ++i) mails.push_back({DbxEnvelope{}, Mail(i)});
+  DbxWriter(path).AppendMany(mails);
+  DbxReader reader(path);
+  auto size = [&] { return ReadAll(path).size(); };
+  size_t s0 = size();
+  DbxWriter(path).Append(DbxEnvelope{}, Mail(3001));
+  size_t s1 = size();
+  EXPECT_GT(s1 - s0, 60u * 0x27C);  // a whole new tree behind everything
+  for (uint32_t i = 3002; i <= 3010; ++i) {
+    size_t before = size();
+    DbxWriter(path).Append(DbxEnvelope{}, Mail(i));
+    EXPECT_LT(size() - before, 0x27Cu) << i;  // only text and record: the tree reuses old nodes
+    CheckTree(path);
+    ASSERT_EQ(reader.LoadIndex(), i);
+    ASSERT_EQ(TextOf(reader, i), Mail(i));
+    ASSERT_EQ(TextOf(reader, 1500), Mail(1500));
+  }
+  // A free chain that makes no sense costs space, never the file.
+  std::string file = ReadAll(path);
+  file.replace(0x4C, 4, std::string("\x10\0\0\0", 4));  // the deleted tree list points into the header
+  kestrelon::testing::WriteAll(path, file);
+  DbxWriter writer(path);
+  EXPECT_EQ(writer.Append(DbxEnvelope{}, Mail(3011)), 3011u);
+  CheckTree(path);
+  ASSERT_EQ(reader.LoadIndex(), 3011u);
+}
+
 TEST(DbxWriter, RefusesFilesItCannotWalk) {
   TempDir dir;
   std::string path = dir.File("Inbox.dbx");
