@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
+#include <thread>
 
 using kestrelon::DbxMessageText;
 using kestrelon::DbxReader;
@@ -305,6 +307,39 @@ TEST(DbxWriter, TreeSpaceIsReusedOneEditLater) {
   EXPECT_EQ(writer.Append(DbxEnvelope{}, Mail(3011)), 3011u);
   CheckTree(path);
   ASSERT_EQ(reader.LoadIndex(), 3011u);
+}
+
+TEST(DbxWriter, ReaderDuringEditsGetsTheRightTextOrAFailure) {
+  TempDir dir;
+  std::string path = dir.File("Inbox.dbx");
+  DbxWriter::Create(path);
+  std::vector<DbxNewMessage> mails;
+  for (uint32_t i = 1; i <= 120; ++i) mails.push_back({DbxEnvelope{}, Mail(i, 900)});
+  DbxWriter(path).AppendMany(mails);
+  std::atomic<bool> done{false};
+  std::thread client([&] {
+    DbxWriter writer(path);
+    for (uint32_t i = 121; i <= 320; ++i) {
+      writer.Append(DbxEnvelope{}, Mail(i, 900));
+      writer.Delete(i - 100);  // never message 5
+    }
+    done = true;
+  });
+  DbxReader reader(path);
+  int found = 0, reads = 0;
+  std::string header, body;
+  while (!done || reads == 0) {
+    ++reads;
+    if (reader.ReadMessage(5, header, body, false)) {
+      ++found;
+      ASSERT_EQ(header + body, Mail(5, 900));
+    }
+  }
+  client.join();
+  ASSERT_TRUE(reader.ReadMessage(5, header, body, false));
+  EXPECT_EQ(header + body, Mail(5, 900));
+  EXPECT_EQ(reader.MessageCount(), 120u);
+  CheckTree(path);
 }
 
 TEST(DbxWriter, RefusesFilesItCannotWalk) {
