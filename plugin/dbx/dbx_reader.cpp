@@ -4,6 +4,7 @@
 #include "plugin/dbx/dbx_stream.h"
 #include "platform/time.h"
 
+#include <algorithm>
 #include <ctime>
 #include <new>
 
@@ -43,7 +44,8 @@ uint32_t DbxReader::LoadIndex() {
   try {
     // Values arrive in position order, so the array grows with what the walk finds
     // instead of trusting the header's count for one large allocation up front.
-    tree->values.reserve(std::min<uint64_t>(messageCount_, fileSize_ / 4 + 1));
+    // Each value needs a 12-byte entry somewhere in the file.
+    tree->values.reserve(std::min<uint64_t>(messageCount_, fileSize_ / 12 + 1));
   } catch (const std::bad_alloc&) {
     throw DbxException("Error allocating memory !");
   }
