@@ -32,4 +32,8 @@ class ChildProcess {
 // The full path of the running executable.
 std::string CurrentExecutablePath();
 
+// True for a Windows program running under Wine, whose emulation differs in a few
+// details (it does not refuse reads of bytes another handle has locked).
+bool RunningUnderWine();
+
 }  // namespace platform

@@ -4,6 +4,7 @@
 #include "Lexisift/store/markers.h"
 #include "Lexisift/store/store_test_util.h"
 #include "platform/file.h"
+#include "platform/process.h"
 #include "platform/registry.h"
 
 #include <gtest/gtest.h>
@@ -45,8 +46,11 @@ TEST_F(LockedMap, StateMarkFollowsOpenAndCleanClose) {
     auto map = CreateLockedPersistMap(path);
     EXPECT_EQ(Mark(path), 0x99);
     EXPECT_EQ(map->HamMails(), 1);
-    // A reader that does not take the lock cannot read the counters meanwhile.
-    EXPECT_EQ(ReadItemCounter(path), 0);
+    // A reader that does not take the lock cannot read the counters meanwhile (Wine
+    // does not refuse reads of locked bytes, Windows and our POSIX side do).
+    if (!platform::RunningUnderWine()) {
+      EXPECT_EQ(ReadItemCounter(path), 0);
+    }
   }
   EXPECT_EQ(ReadItemCounter(path), 1);
 }
@@ -164,7 +168,7 @@ TEST_F(LockedMap, RegistryProfileAndThreshold) {
   // Values of the wrong type or without a terminator mean no profile.
   ASSERT_TRUE(key.WriteDword("ProfilePath", 5));
   { EXPECT_FALSE(CLockedMailItemsMap(path).HasProfile()); }
-  ASSERT_TRUE(key.Write("ProfilePath", platform::kRegSz, profile));
+  ASSERT_TRUE(key.WriteString("ProfilePath", dir_.File(std::string(270, 'p'))));  // over 260 bytes
   { EXPECT_FALSE(CLockedMailItemsMap(path).HasProfile()); }
   ASSERT_TRUE(key.WriteString("ProfilePath", profile, platform::kRegExpandSz));
   { EXPECT_TRUE(CLockedMailItemsMap(path).HasProfile()); }

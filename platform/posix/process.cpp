@@ -56,4 +56,6 @@ std::string CurrentExecutablePath() {
   return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
 }
 
+bool RunningUnderWine() { return false; }
+
 }  // namespace platform

@@ -72,4 +72,9 @@ std::string CurrentExecutablePath() {
   return std::string(buffer, n);
 }
 
+bool RunningUnderWine() {
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 }  // namespace platform
