@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -134,6 +135,7 @@ TEST_F(StoreReliability, KilledSharedStoreUsersLeaveASoundStore) {
     ExpectWholeMails(map, worker, learned, learned + 2);
     before = map.HamMails();
   }
+  std::printf("killed shared-store workers learned %d mails in %d rounds\n", before, KillRounds());
   EXPECT_GE(Check(), 0);
   EXPECT_EQ(static_cast<unsigned char>(0xFF), [&] {
     platform::File f;
@@ -176,5 +178,6 @@ TEST_F(StoreReliability, KilledSingleWriterLeavesAStoreTheNextOpenerCanUse) {
     EXPECT_GE(map.EnumerateItems(false, ""), 0);
     before = map.HamMails();
   }
+  std::printf("killed single-writer workers learned %d mails in %d rounds\n", before, KillRounds());
   EXPECT_GE(Check(), 0);
 }
