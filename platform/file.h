@@ -57,6 +57,12 @@ class File {
   bool Truncate(uint64_t size);
   bool Flush();
 
+  // Reads and writes check that no other handle locks their bytes, as Windows does. A
+  // handle whose file nobody else may write or lock while it is open (it denies writing
+  // to others, or holds the lock itself around every access) may skip that check. Only
+  // the POSIX side has a check to skip; Windows always checks.
+  void SkipLockChecks() { checkLocks_ = false; }
+
   // Exclusive lock of [offset, offset + length); waits while another handle holds an
   // overlapping lock. Only handles opened with write access can lock.
   bool Lock(uint64_t offset, uint64_t length);
@@ -68,6 +74,7 @@ class File {
 #else
   int fd_ = -1;
 #endif
+  bool checkLocks_ = true;
 };
 
 // Copies `from` to `to`, replacing `to` if it exists. The copy appears at `to` whole or

@@ -31,7 +31,9 @@ CLockedMailItemsMap::CLockedMailItemsMap(const std::string& path) : CMailItemsMa
   if (!file_.Open(storePath_, platform::Access::ReadWrite, platform::kShareRead | platform::kShareWrite,
                   platform::Disposition::OpenAlways, true))
     throw StoreError(kErrLockedOpen);
-  file_.Lock(kLockOffset, kLockLength);  // a failed lock request is not reported
+  // A failed lock request is not reported. Other openers wait for the lock before they
+  // touch the file, so while it is held here nobody else writes or locks it.
+  if (file_.Lock(kLockOffset, kLockLength)) file_.SkipLockChecks();
 
   unsigned char probe[kStateProbe] = {};
   size_t got = 0;

@@ -60,6 +60,7 @@ CPersistMap::CPersistMap(const std::string& path) : fileName_(path) {
   if (platform::FileExists(path)) RecoverMapFile(path);
   if (!file_.Open(path, platform::Access::ReadWrite, platform::kShareRead, platform::Disposition::OpenAlways, true))
     throw StoreError(kErrOpen);
+  file_.SkipLockChecks();  // nobody else may write or lock the file while it is open here
   uint64_t size = 0;
   if (!file_.Size(size)) throw StoreError(kErrSize);
   if (size == 0) {

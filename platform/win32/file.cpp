@@ -18,12 +18,15 @@ OVERLAPPED At(uint64_t offset) {
 
 File::~File() { Close(); }
 
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+File::File(File&& other) noexcept : handle_(other.handle_), checkLocks_(other.checkLocks_) {
+  other.handle_ = nullptr;
+}
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     Close();
     handle_ = other.handle_;
+    checkLocks_ = other.checkLocks_;
     other.handle_ = nullptr;
   }
   return *this;
