@@ -37,13 +37,14 @@ CLockedMailItemsMap::CLockedMailItemsMap(const std::string& path) : CMailItemsMa
 
   unsigned char probe[kStateProbe] = {};
   size_t got = 0;
-  if (file_.ReadAt(0, probe, sizeof probe, got) && got == sizeof probe) {
-    if (probe[kStateMarkOffset] == kStateClosed) {
-      const unsigned char open = kStateOpen;
-      file_.WriteAt(kStateMarkOffset, &open, 1);
-    } else if (CheckMapFile(file_) < 0) {
-      file_.Truncate(0);  // a damaged shared store starts over empty
-    }
+  file_.ReadAt(0, probe, sizeof probe, got);
+  if (got == sizeof probe && probe[kStateMarkOffset] == kStateClosed) {
+    const unsigned char open = kStateOpen;
+    file_.WriteAt(kStateMarkOffset, &open, 1);
+  } else if (got > 0 && CheckMapFile(file_) < 0) {
+    // A damaged shared store starts over empty. That includes a file too short to hold
+    // the state mark: left as it is, it would fail every operation for good.
+    file_.Truncate(0);
   }
 
   uint64_t size = 0;

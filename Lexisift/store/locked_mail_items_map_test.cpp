@@ -77,6 +77,15 @@ TEST_F(LockedMap, UncleanCloseKeepsSoundFileAndEmptiesDamagedOne) {
   }
   EXPECT_EQ(ReadAll(path).size(), 780000u);
   EXPECT_EQ(Mark(path), 0xFF);
+
+  // A file too short for the state mark, even one ending in 0xFF, starts over too.
+  WriteAll(path, std::string(20, '\xff'));
+  {
+    CLockedMailItemsMap map(path);
+    EXPECT_EQ(map.HamMails(), 0);
+    map.AddItems(Tokens({{"abc", 1}}), false);
+  }
+  EXPECT_EQ(ReadItemCounter(path), 1);
 }
 
 TEST_F(LockedMap, SurrogateRedirectsOnlyToAWritableFile) {

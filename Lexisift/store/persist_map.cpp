@@ -286,12 +286,21 @@ int32_t CPersistMap::CheckMapFile(platform::File& file) {
   try {
     std::unordered_set<uint32_t> successors;
     successors.reserve(100000);
+    // The records are read through a block buffer: one read per block, not per record.
+    std::vector<unsigned char> block(64 * 1024);
+    uint64_t blockStart = 0;
+    size_t blockSize = 0;
     uint64_t q = kTableSize;
     int64_t i = 0;
     unsigned char header[kRecordHeaderSize] = {};
     for (;;) {
-      size_t got = 0;
-      file.ReadAt(q, header, sizeof header, got);  // failures are not reported
+      if (q < blockStart || q + kRecordHeaderSize > blockStart + blockSize) {
+        blockStart = q;
+        if (!file.ReadAt(q, block.data(), block.size(), blockSize)) blockSize = 0;  // failures are not reported
+      }
+      // A read at the end of the file fills only what it got and leaves the rest as it was.
+      size_t have = q >= blockStart && q < blockStart + blockSize ? static_cast<size_t>(blockStart + blockSize - q) : 0;
+      std::memcpy(header, block.data() + (q - blockStart), have < sizeof header ? have : sizeof header);
       uint32_t next = ReadU32(header + 8);
       if (next != 0) {
         if (next > s) return -2;

@@ -10,8 +10,10 @@ void RecoverMapFile(const std::string& path) {
   int32_t result = -1;
   {
     platform::File file;
-    if (file.Open(path, platform::Access::Read, platform::kShareRead, platform::Disposition::OpenExisting, true))
+    if (file.Open(path, platform::Access::Read, platform::kShareRead, platform::Disposition::OpenExisting, true)) {
+      file.SkipLockChecks();  // it denies writing to others
       result = CPersistMap::CheckMapFile(file);
+    }
   }
   if (result >= 0) return;
   if (platform::CopyFileReplace(path + ".bak", path)) return;
