@@ -1,5 +1,6 @@
 // The token store with a warm file cache: lookups per second, and learning a 300-token
 // mail (AddItems) into stores of 10 000 and 200 000 items.
+#include "Lexisift/store/locked_mail_items_map.h"
 #include "Lexisift/store/persist_map.h"
 
 #include <benchmark/benchmark.h>
@@ -23,13 +24,23 @@ std::string Key(uint32_t n) {
   return key.substr(0, 22);
 }
 
-std::string Folder() {
-  static std::string folder = [] {
+// A scratch folder for the run, removed at exit.
+struct ScratchFolder {
+  std::string path;
+  ScratchFolder() {
     auto p = std::filesystem::temp_directory_path() / ("kestrelon-store-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(p);
-    return p.generic_string();
-  }();
-  return folder;
+    path = p.generic_string();
+  }
+  ~ScratchFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+  }
+};
+
+std::string Folder() {
+  static ScratchFolder folder;
+  return folder.path;
 }
 
 // A store of `items` items, built once per run and copied for each benchmark.
@@ -91,5 +102,27 @@ void BM_AddMail(benchmark::State& state) {
 }
 BENCHMARK(BM_AddMail)->Arg(10000)->Arg(200000);
 
+// The shared store opens, locks and closes around every mail.
+void BM_SharedAddMail(benchmark::State& state) {
+  const int64_t items = state.range(0);
+  std::string path = FreshCopy(items);
+  std::mt19937 rng(13);
+  std::uniform_int_distribution<uint32_t> known(0, static_cast<uint32_t>(items - 1));
+  uint32_t fresh = static_cast<uint32_t>(items) + 1000000;
+  for (auto _ : state) {
+    state.PauseTiming();
+    kestrelon::TokenTable mail;
+    while (mail.Size() < 240) mail.Add(Key(known(rng)));
+    for (int n = 0; n < 60; ++n) mail.Add(Key(fresh++));
+    state.ResumeTiming();
+    kestrelon::CLockedMailItemsMap map(path);
+    map.AddItems(mail, true);
+  }
+  state.SetItemsProcessed(state.iterations());
+  state.SetLabel("items = mails");
+}
+BENCHMARK(BM_SharedAddMail)->Arg(10000)->Arg(200000);
+
 }  // namespace
+
 BENCHMARK_MAIN();

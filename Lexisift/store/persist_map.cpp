@@ -78,6 +78,7 @@ CPersistMap::~CPersistMap() {
 bool CPersistMap::WriteEmptyTable() {
   std::vector<unsigned char> zeros(kTableSize, 0);
   hamMails_ = spamMails_ = 0;
+  cache_.Clear();
   return file_.WriteAt(0, zeros.data(), zeros.size());
 }
 
@@ -109,12 +110,12 @@ CPersistMap::Place CPersistMap::Locate(std::string_view key) {
   unsigned char buffer[kMaxRecordSize];
   for (;;) {
     size_t got = 0;
-    if (!file_.ReadAt(p, buffer, sizeof buffer, got) || got < kRecordHeaderSize) throw StoreError(kErrRead);
+    if (!cache_.Read(p, buffer, sizeof buffer, got) || got < kRecordHeaderSize) throw StoreError(kErrRead);
     uint32_t next = ReadU32(buffer + 8);
     if (buffer[12] == key.size()) {
       if (got < kRecordHeaderSize + key.size() + 1) {
         size_t more = 0;  // a short key read is not an error: the comparison fails
-        file_.ReadAt(p + kRecordHeaderSize, buffer + kRecordHeaderSize, key.size() + 1, more);
+        cache_.Read(p + kRecordHeaderSize, buffer + kRecordHeaderSize, key.size() + 1, more);
         got = kRecordHeaderSize + more;
       }
       if (got >= kRecordHeaderSize + key.size() + 1 && std::memcmp(buffer + 13, key.data(), key.size()) == 0 &&
@@ -149,7 +150,7 @@ MapItem CPersistMap::GetKeyPos(std::string_view key, bool create) {
     if (!file_.Size(size)) throw StoreError(kErrSeek);
     unsigned char link[4];
     PutU32(link, static_cast<uint32_t>(size));
-    file_.WriteAt(place.offset + 8, link, sizeof link);
+    cache_.Write(place.offset + 8, link, sizeof link);
     position_ = size;
   }
   return place.item;
@@ -162,7 +163,7 @@ void CPersistMap::Store(const Place& place, MapItem item) {
   if (place.found) {
     item.next = place.item.next;
     size_t n = EncodeRecord(item, record);
-    if (!file_.WriteAt(place.offset, record, n)) throw StoreError(kErrSave);
+    if (!cache_.Write(place.offset, record, n)) throw StoreError(kErrSave);
     position_ = place.offset + n;
     return;
   }
@@ -172,10 +173,10 @@ void CPersistMap::Store(const Place& place, MapItem item) {
   if (!file_.Size(size)) throw StoreError(kErrSave);
   item.next = 0;
   size_t n = EncodeRecord(item, record);
-  if (!file_.WriteAt(size, record, n)) throw StoreError(kErrSave);
+  if (!cache_.Write(size, record, n)) throw StoreError(kErrSave);
   unsigned char link[4];
   PutU32(link, static_cast<uint32_t>(size));
-  if (!file_.WriteAt(place.offset + 8, link, sizeof link)) throw StoreError(kErrSave);
+  if (!cache_.Write(place.offset + 8, link, sizeof link)) throw StoreError(kErrSave);
   position_ = size + n;
 }
 
@@ -234,7 +235,7 @@ void CPersistMap::Apply(const TokenTable& tokens, bool flag, Op op) {
   unsigned char head[8];
   PutU32(head, static_cast<uint32_t>(hamMails_));
   PutU32(head + 4, static_cast<uint32_t>(spamMails_));
-  file_.WriteAt(0, head, sizeof head);  // a failed header write is not reported
+  cache_.Write(0, head, sizeof head);  // a failed header write is not reported
 }
 
 void CPersistMap::AddItems(const TokenTable& tokens, bool isSpam) { Apply(tokens, isSpam, Op::Add); }
@@ -244,7 +245,7 @@ void CPersistMap::SwapItems(const TokenTable& tokens, bool toSpam) { Apply(token
 int32_t CPersistMap::EnumerateItems(bool textWanted, const std::string& outputPath) {
   std::vector<unsigned char> table(kTableSize, 0);
   size_t got = 0;
-  file_.ReadAt(0, table.data(), table.size(), got);  // read failures are not reported
+  cache_.Read(0, table.data(), table.size(), got);  // read failures are not reported
   std::string text;
   int32_t count = 0;
   unsigned char buffer[kMaxRecordSize + 256];
@@ -254,7 +255,7 @@ int32_t CPersistMap::EnumerateItems(bool textWanted, const std::string& outputPa
     while (next != 0) {
       if (next <= p) return -1;  // a chain pointing backward loops
       p = next;
-      if (!file_.ReadAt(p, buffer, kMaxRecordSize, got) || got < kRecordHeaderSize) break;
+      if (!cache_.Read(p, buffer, kMaxRecordSize, got) || got < kRecordHeaderSize) break;
       uint8_t length = buffer[12];
       if (length > kMaxKeyLength) return -1;
       if (got < kRecordHeaderSize + length + 1u || buffer[13 + length] != 0) return -1;

@@ -11,6 +11,7 @@
 
 #include "Lexisift/engine/token_table.h"
 #include "Lexisift/store/map_item.h"
+#include "Lexisift/store/page_cache.h"
 #include "Lexisift/store/store_error.h"
 #include "platform/file.h"
 
@@ -99,6 +100,7 @@ class CPersistMap {
   void Apply(const TokenTable& tokens, bool flag, Op op);
 
   uint64_t position_ = 0;  // where GetKeyPos left the file
+  PageCache cache_{file_};  // lookups and updates after opening go through it
 };
 
 }  // namespace kestrelon
