@@ -13,6 +13,7 @@
 #include "platform/file.h"
 
 #include <cerrno>
+#include <dirent.h>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -257,6 +258,27 @@ bool CreateFolder(const std::string& path) {
   if (mkdir(path.c_str(), 0777) == 0) return true;
   struct stat st {};
   return errno == EEXIST && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool LastWriteTime(const std::string& path, uint64_t& fileTime) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return false;
+  constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
+  fileTime = kUnixEpochAsFileTime + static_cast<uint64_t>(st.st_mtim.tv_sec) * 10000000ull +
+             static_cast<uint64_t>(st.st_mtim.tv_nsec) / 100;
+  return true;
+}
+
+bool ListFolder(const std::string& path, std::vector<std::string>& names) {
+  names.clear();
+  DIR* dir = opendir(path.c_str());
+  if (!dir) return false;
+  while (dirent* entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(dir);
+  return true;
 }
 
 }  // namespace platform

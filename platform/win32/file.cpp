@@ -144,4 +144,24 @@ bool CreateFolder(const std::string& path) {
   return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool LastWriteTime(const std::string& path, uint64_t& fileTime) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+  fileTime = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+  return true;
+}
+
+bool ListFolder(const std::string& path, std::vector<std::string>& names) {
+  names.clear();
+  WIN32_FIND_DATAA found{};
+  HANDLE h = FindFirstFileA((path + "\\*").c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  do {
+    std::string name = found.cFileName;
+    if (name != "." && name != "..") names.push_back(name);
+  } while (FindNextFileA(h, &found));
+  FindClose(h);
+  return true;
+}
+
 }  // namespace platform
