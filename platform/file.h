@@ -24,6 +24,13 @@ enum ShareMode : unsigned {
   kShareDelete = 4,
 };
 
+enum class OpenError {
+  None,
+  NotFound,  // the file (or its folder) does not exist
+  InUse,     // another handle's share mode, or this open's, forbids it
+  Other,
+};
+
 enum class Disposition {
   OpenExisting,  // fails when the file is absent
   OpenAlways,    // opens, or creates an empty file
@@ -45,6 +52,8 @@ class File {
             bool randomAccess = false);
   bool IsOpen() const;
   void Close();
+  // Why the last Open failed.
+  OpenError LastOpenError() const { return openError_; }
 
   // Reads up to `size` bytes at `offset`; `got` receives the count (short at the end of
   // the file). False when the read fails, also when another handle locks any byte of the
@@ -76,6 +85,7 @@ class File {
   int fd_ = -1;
 #endif
   bool checkLocks_ = true;
+  OpenError openError_ = OpenError::None;
 };
 
 // Copies `from` to `to`, replacing `to` if it exists. The copy appears at `to` whole or

@@ -74,6 +74,9 @@ TEST_F(FileTest, ShareModesHoldBetweenHandlesOfOneProcess) {
   // A second writer, and a reader that would not let the writer write, are refused.
   EXPECT_FALSE(other.Open(Path("s"), Access::ReadWrite, kShareRead | kShareWrite, Disposition::OpenAlways));
   EXPECT_FALSE(other.Open(Path("s"), Access::Read, kShareRead, Disposition::OpenExisting));
+  EXPECT_EQ(other.LastOpenError(), OpenError::InUse);
+  EXPECT_FALSE(other.Open(Path("absent"), Access::Read, kShareRead, Disposition::OpenExisting));
+  EXPECT_EQ(other.LastOpenError(), OpenError::NotFound);
   // A refused create-always open does not truncate.
   EXPECT_FALSE(other.Open(Path("s"), Access::ReadWrite, kShareRead | kShareWrite, Disposition::CreateAlways));
   EXPECT_EQ(Contents(writer), "data");

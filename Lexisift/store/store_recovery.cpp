@@ -13,6 +13,11 @@ void RecoverMapFile(const std::string& path) {
     if (file.Open(path, platform::Access::Read, platform::kShareRead, platform::Disposition::OpenExisting, true)) {
       file.SkipLockChecks();  // it denies writing to others
       result = CPersistMap::CheckMapFile(file);
+    } else if (file.LastOpenError() == platform::OpenError::InUse) {
+      // Another writer has the store open: it is not damaged, and the open that follows
+      // fails on its own. Treating it as damaged would copy a sound store over an older
+      // .corrupt file.
+      return;
     }
   }
   if (result >= 0) return;

@@ -102,7 +102,11 @@ bool File::Open(const std::string& path, Access access, unsigned share, Disposit
   int flags = (write ? O_RDWR : O_RDONLY) | O_CLOEXEC;
   if (disposition != Disposition::OpenExisting) flags |= O_CREAT;
   int fd = open(path.c_str(), flags, 0666);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    openError_ = errno == ENOENT || errno == ENOTDIR ? OpenError::NotFound : OpenError::Other;
+    return false;
+  }
+  openError_ = OpenError::Other;
   struct stat st {};
   if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
     close(fd);
@@ -122,6 +126,7 @@ bool File::Open(const std::string& path, Access access, unsigned share, Disposit
   if (!ok) {
     close(fd);
     errno = EBUSY;
+    openError_ = OpenError::InUse;
     return false;
   }
   if (disposition == Disposition::CreateAlways && ftruncate(fd, 0) != 0) {
@@ -130,6 +135,7 @@ bool File::Open(const std::string& path, Access access, unsigned share, Disposit
   }
   if (randomAccess) posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
   fd_ = fd;
+  openError_ = OpenError::None;
   return true;
 }
 

@@ -18,7 +18,8 @@ OVERLAPPED At(uint64_t offset) {
 
 File::~File() { Close(); }
 
-File::File(File&& other) noexcept : handle_(other.handle_), checkLocks_(other.checkLocks_) {
+File::File(File&& other) noexcept
+    : handle_(other.handle_), checkLocks_(other.checkLocks_), openError_(other.openError_) {
   other.handle_ = nullptr;
 }
 
@@ -43,7 +44,14 @@ bool File::Open(const std::string& path, Access access, unsigned share, Disposit
                                                             : CREATE_ALWAYS;
   DWORD flags = FILE_ATTRIBUTE_NORMAL | (randomAccess ? FILE_FLAG_RANDOM_ACCESS : 0);
   HANDLE h = CreateFileA(path.c_str(), desired, shareFlags, nullptr, creation, flags, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  if (h == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    openError_ = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND         ? OpenError::NotFound
+                 : error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? OpenError::InUse
+                                                                                      : OpenError::Other;
+    return false;
+  }
+  openError_ = OpenError::None;
   handle_ = h;
   return true;
 }

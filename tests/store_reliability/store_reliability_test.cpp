@@ -113,6 +113,21 @@ TEST_F(StoreReliability, ProcessesLearningIntoOneSharedStoreCountEveryMail) {
   for (int w = 0; w < workers; ++w) ExpectWholeMails(map, "w" + std::to_string(w), mails, mails);
 }
 
+TEST_F(StoreReliability, AnOpenSingleWriterKeepsOtherProcessesFromWriting) {
+  CMailItemsMap map(store_);
+  map.AddItems(Mail("parent", 0), false);
+  for (const char* mode : {"single", "shared"}) {
+    platform::ChildProcess child;
+    ASSERT_TRUE(child.Start(WorkerPath(), {mode, store_, "child", "1"}));
+    int code = -2;
+    ASSERT_TRUE(child.Wait(code));
+    EXPECT_EQ(code, 1) << mode;
+  }
+  EXPECT_EQ(map.GetItem("common").ham, 1);
+  EXPECT_EQ(map.HamMails(), 1);
+  EXPECT_FALSE(platform::FileExists(store_ + ".corrupt"));  // a store in use is not damaged
+}
+
 TEST_F(StoreReliability, KilledSharedStoreUsersLeaveASoundStore) {
   std::mt19937 rng(12345);
   int32_t before = 0;
