@@ -3,6 +3,7 @@
 #include "Lexisift/store/store_recovery.h"
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <unordered_set>
