@@ -186,7 +186,10 @@ TEST_F(StoreReliability, KilledSingleWriterLeavesAStoreTheNextOpenerCanUse) {
 
     bool corruptBefore = platform::FileExists(store_ + ".corrupt");
     CMailItemsMap map(store_);
-    EXPECT_EQ(corruptBefore, platform::FileExists(store_ + ".corrupt")) << "round " << round;
+    // Only a store killed while its empty table was being written may be moved aside.
+    if (!corruptBefore && platform::FileExists(store_ + ".corrupt")) {
+      EXPECT_EQ(before, 0) << "round " << round << ": a store with learned mails was moved aside";
+    }
     int32_t learned = map.HamMails() - before;
     ASSERT_GE(learned, 0) << "round " << round << ": the store lost mails";
     ExpectWholeMails(map, worker, learned, learned + 2);
