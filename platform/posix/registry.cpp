@@ -52,11 +52,21 @@ std::string Encode(const std::string& name) {
   return out;
 }
 
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// Folder names made by hand may hold a '%' that starts no escape; it stays as it is.
 std::string Decode(const std::string& file) {
   std::string out;
   for (size_t i = 0; i < file.size(); ++i) {
-    if (file[i] == '%' && i + 2 < file.size()) {
-      out += static_cast<char>(std::stoi(file.substr(i + 1, 2), nullptr, 16));
+    int high = file[i] == '%' && i + 2 < file.size() ? HexDigit(file[i + 1]) : -1;
+    int low = high >= 0 ? HexDigit(file[i + 2]) : -1;
+    if (low >= 0) {
+      out += static_cast<char>(high * 16 + low);
       i += 2;
     } else {
       out += file[i];
