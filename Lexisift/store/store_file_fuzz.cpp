@@ -14,13 +14,23 @@
 
 namespace {
 
-std::string Folder() {
-  static std::string folder = [] {
+// A scratch folder for the run, removed at exit.
+struct ScratchFolder {
+  std::string path;
+  ScratchFolder() {
     auto p = std::filesystem::temp_directory_path() / ("kestrelon-store-fuzz-" + std::to_string(::getpid()));
     std::filesystem::create_directories(p);
-    return p.generic_string();
-  }();
-  return folder;
+    path = p.generic_string();
+  }
+  ~ScratchFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path, ec);
+  }
+};
+
+std::string Folder() {
+  static ScratchFolder folder;
+  return folder.path;
 }
 
 }  // namespace
