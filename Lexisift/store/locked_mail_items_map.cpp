@@ -58,8 +58,12 @@ CLockedMailItemsMap::CLockedMailItemsMap(const std::string& path) : CMailItemsMa
 }
 
 CLockedMailItemsMap::~CLockedMailItemsMap() {
-  const unsigned char closed = kStateClosed;
-  file_.WriteAt(kStateMarkOffset, &closed, 1);
+  // After a failed lookup or update the file keeps its open mark, so the next opener
+  // checks it (and starts over if it is damaged) instead of failing the same way.
+  if (!fileFailed_) {
+    const unsigned char closed = kStateClosed;
+    file_.WriteAt(kStateMarkOffset, &closed, 1);
+  }
   file_.Unlock(kLockOffset, kLockLength);
   profile_.reset();
   file_.Close();

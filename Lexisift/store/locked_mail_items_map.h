@@ -21,7 +21,8 @@ class CLockedMailItemsMap : public CMailItemsMap {
 
   // Opens (creating if absent), locks, checks and attaches the registry profile.
   explicit CLockedMailItemsMap(const std::string& path);
-  // Marks the file closed cleanly, releases the lock, closes profile and file.
+  // Marks the file closed cleanly (unless a lookup or update failed on it), releases the
+  // lock, closes profile and file.
   ~CLockedMailItemsMap() override;
 
   // The path actually opened (after a surrogate redirect).

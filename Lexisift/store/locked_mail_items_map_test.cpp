@@ -88,6 +88,32 @@ TEST_F(LockedMap, UncleanCloseKeepsSoundFileAndEmptiesDamagedOne) {
   EXPECT_EQ(ReadItemCounter(path), 1);
 }
 
+TEST_F(LockedMap, DamageFoundDuringAnOperationIsCheckedAtTheNextOpening) {
+  std::string path = dir_.File("shared.dat");
+  {
+    CLockedMailItemsMap map(path);
+    map.AddItems(Tokens({{"xbc", 1}}), true);
+    map.AddItems(Tokens({{"abc", 1}}), true);
+  }
+  // Closed cleanly, but its first record now points at itself.
+  std::string bytes = ReadAll(path);
+  PutI32At(bytes, 780008, 780000);
+  WriteAll(path, bytes);
+  {
+    CLockedMailItemsMap map(path);
+    EXPECT_EQ(map.GetItem("xbc").spam, 1);
+    EXPECT_THROW(map.AddItems(Tokens({{"zbc", 1}}), false), StoreError);  // no endless walk
+  }
+  EXPECT_EQ(Mark(path), 0x99);
+  {
+    CLockedMailItemsMap map(path);  // checked, found damaged, emptied
+    EXPECT_EQ(map.SpamMails(), 0);
+    map.AddItems(Tokens({{"zbc", 1}}), false);
+  }
+  EXPECT_EQ(Mark(path), 0xFF);
+  EXPECT_EQ(ReadItemCounter(path), 1);
+}
+
 TEST_F(LockedMap, SurrogateRedirectsOnlyToAWritableFile) {
   std::string path = dir_.File("shared.dat");
   std::string other = dir_.File("elsewhere.dat");

@@ -111,7 +111,7 @@ CPersistMap::Place CPersistMap::Locate(std::string_view key) {
   unsigned char buffer[kMaxRecordSize];
   for (;;) {
     size_t got = 0;
-    if (!cache_.Read(p, buffer, sizeof buffer, got) || got < kRecordHeaderSize) throw StoreError(kErrRead);
+    if (!cache_.Read(p, buffer, sizeof buffer, got) || got < kRecordHeaderSize) Fail(kErrRead);
     uint32_t next = ReadU32(buffer + 8);
     if (buffer[12] == key.size()) {
       if (got < kRecordHeaderSize + key.size() + 1) {
@@ -134,7 +134,7 @@ CPersistMap::Place CPersistMap::Locate(std::string_view key) {
     if (next == 0) break;
     // Records are appended and linked at their chain's tail, so a chain only ever
     // points forward; anything else is damage that would make the walk loop.
-    if (next <= p) throw StoreError(kErrRead);
+    if (next <= p) Fail(kErrRead);
     p = next;
   }
   Place place;
@@ -143,12 +143,17 @@ CPersistMap::Place CPersistMap::Locate(std::string_view key) {
   return place;
 }
 
+void CPersistMap::Fail(const char* text) {
+  fileFailed_ = true;
+  throw StoreError(text);
+}
+
 MapItem CPersistMap::GetKeyPos(std::string_view key, bool create) {
   Place place = Locate(key);
   position_ = place.offset;
   if (!place.found && create) {
     uint64_t size = 0;
-    if (!file_.Size(size)) throw StoreError(kErrSeek);
+    if (!file_.Size(size)) Fail(kErrSeek);
     unsigned char link[4];
     PutU32(link, static_cast<uint32_t>(size));
     cache_.Write(place.offset + 8, link, sizeof link);
@@ -164,20 +169,20 @@ void CPersistMap::Store(const Place& place, MapItem item) {
   if (place.found) {
     item.next = place.item.next;
     size_t n = EncodeRecord(item, record);
-    if (!cache_.Write(place.offset, record, n)) throw StoreError(kErrSave);
+    if (!cache_.Write(place.offset, record, n)) Fail(kErrSave);
     position_ = place.offset + n;
     return;
   }
   // The new record goes to the end of the file before its chain points at it, so an
   // interrupted update leaves at worst an unlinked record, never a link into nothing.
   uint64_t size = 0;
-  if (!file_.Size(size)) throw StoreError(kErrSave);
+  if (!file_.Size(size)) Fail(kErrSave);
   item.next = 0;
   size_t n = EncodeRecord(item, record);
-  if (!cache_.Write(size, record, n)) throw StoreError(kErrSave);
+  if (!cache_.Write(size, record, n)) Fail(kErrSave);
   unsigned char link[4];
   PutU32(link, static_cast<uint32_t>(size));
-  if (!cache_.Write(place.offset + 8, link, sizeof link)) throw StoreError(kErrSave);
+  if (!cache_.Write(place.offset + 8, link, sizeof link)) Fail(kErrSave);
   position_ = size + n;
 }
 

@@ -78,11 +78,15 @@ class CPersistMap {
   // Reads the mail counters from the file's first eight bytes (zeros if that fails).
   void ReadMailCounters();
 
+  // Raises `text` after a read or write of the file failed, and remembers that it did.
+  [[noreturn]] void Fail(const char* text);
+
   uint32_t recordHeaderSize_ = kRecordHeaderSize;
   std::string fileName_;
   platform::File file_;
   int32_t hamMails_ = 0;
   int32_t spamMails_ = 0;
+  bool fileFailed_ = false;  // a lookup or update failed on the file
 
  private:
   enum class Op { Add, Delete, Swap };
