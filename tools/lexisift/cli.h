@@ -22,5 +22,8 @@ std::string UpToFirstNul(std::string bytes);
 
 int RunTokens(const Args& args);
 int RunMatch(const Args& args);
+int RunStats(const Args& args);
+int RunDump(const Args& args);
+int RunCheck(const Args& args);
 
 }  // namespace lexisift

@@ -11,8 +11,11 @@ int main(int argc, char** argv) {
   static const std::map<std::string, Command> commands = {
       {"tokens", lexisift::RunTokens},
       {"match", lexisift::RunMatch},
+      {"stats", lexisift::RunStats},
+      {"dump", lexisift::RunDump},
+      {"check", lexisift::RunCheck},
   };
-  if (argc < 2) return lexisift::UsageError("usage: lexisift COMMAND [ARGS...]; commands: tokens, match");
+  if (argc < 2) return lexisift::UsageError("usage: lexisift COMMAND [ARGS...]; commands: tokens, match, stats, dump, check");
   auto it = commands.find(argv[1]);
   if (it == commands.end()) return lexisift::UsageError(std::string("unknown command: ") + argv[1]);
   return it->second(lexisift::Args(argv + 2, argv + argc));

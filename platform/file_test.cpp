@@ -1,0 +1,175 @@
+#include "platform/file.h"
+
+#include "platform/process.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+using namespace platform;
+
+namespace {
+
+class FileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = (std::filesystem::temp_directory_path() /
+            ("kestrelon-file-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count())))
+               .generic_string();
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+  static std::string Contents(File& f) {
+    uint64_t size = 0;
+    EXPECT_TRUE(f.Size(size));
+    std::string bytes(size, '\0');
+    size_t got = 0;
+    EXPECT_TRUE(f.ReadAt(0, bytes.data(), bytes.size(), got));
+    bytes.resize(got);
+    return bytes;
+  }
+
+  std::string dir_;
+};
+
+}  // namespace
+
+TEST_F(FileTest, PositionedReadWriteSizeTruncate) {
+  File f;
+  EXPECT_FALSE(f.Open(Path("a"), Access::ReadWrite, kShareRead, Disposition::OpenExisting));
+  ASSERT_TRUE(f.Open(Path("a"), Access::ReadWrite, kShareRead, Disposition::OpenAlways, true));
+  ASSERT_TRUE(f.WriteAt(10, "xyz", 3));
+  EXPECT_EQ(Contents(f), std::string("\0\0\0\0\0\0\0\0\0\0xyz", 13));
+  char buffer[8];
+  size_t got = 99;
+  EXPECT_TRUE(f.ReadAt(11, buffer, sizeof buffer, got));
+  EXPECT_EQ(got, 2u);
+  EXPECT_TRUE(f.ReadAt(100, buffer, sizeof buffer, got));
+  EXPECT_EQ(got, 0u);
+  ASSERT_TRUE(f.Truncate(4));
+  EXPECT_TRUE(f.Flush());
+  uint64_t size = 0;
+  EXPECT_TRUE(f.Size(size));
+  EXPECT_EQ(size, 4u);
+  f.Close();
+  ASSERT_TRUE(f.Open(Path("a"), Access::ReadWrite, kShareNone, Disposition::CreateAlways));
+  EXPECT_TRUE(f.Size(size));
+  EXPECT_EQ(size, 0u);
+}
+
+TEST_F(FileTest, ShareModesHoldBetweenHandlesOfOneProcess) {
+  File writer;
+  ASSERT_TRUE(writer.Open(Path("s"), Access::ReadWrite, kShareRead, Disposition::OpenAlways));
+  ASSERT_TRUE(writer.WriteAt(0, "data", 4));
+  File other;
+  // A second writer, and a reader that would not let the writer write, are refused.
+  EXPECT_FALSE(other.Open(Path("s"), Access::ReadWrite, kShareRead | kShareWrite, Disposition::OpenAlways));
+  EXPECT_FALSE(other.Open(Path("s"), Access::Read, kShareRead, Disposition::OpenExisting));
+  EXPECT_EQ(other.LastOpenError(), OpenError::InUse);
+  EXPECT_FALSE(other.Open(Path("absent"), Access::Read, kShareRead, Disposition::OpenExisting));
+  EXPECT_EQ(other.LastOpenError(), OpenError::NotFound);
+  // A refused create-always open does not truncate.
+  EXPECT_FALSE(other.Open(Path("s"), Access::ReadWrite, kShareRead | kShareWrite, Disposition::CreateAlways));
+  EXPECT_EQ(Contents(writer), "data");
+  // A reader sharing read and write is let in.
+  ASSERT_TRUE(other.Open(Path("s"), Access::Read, kShareRead | kShareWrite, Disposition::OpenExisting));
+  EXPECT_EQ(Contents(other), "data");
+  // Nobody may open for writing while that reader denies... nothing: it shares writing.
+  other.Close();
+
+  File exclusive;
+  ASSERT_TRUE(exclusive.Open(Path("x"), Access::Read, kShareNone, Disposition::OpenAlways));
+  EXPECT_FALSE(other.Open(Path("x"), Access::Read, kShareRead | kShareWrite, Disposition::OpenExisting));
+  exclusive.Close();
+  EXPECT_TRUE(other.Open(Path("x"), Access::Read, kShareRead | kShareWrite, Disposition::OpenExisting));
+}
+
+TEST_F(FileTest, LockedBytesRefuseOtherHandlesAndLockWaits) {
+  File holder, reader;
+  ASSERT_TRUE(holder.Open(Path("l"), Access::ReadWrite, kShareRead | kShareWrite, Disposition::OpenAlways));
+  ASSERT_TRUE(holder.WriteAt(0, "0123456789", 10));
+  ASSERT_TRUE(reader.Open(Path("l"), Access::ReadWrite, kShareRead | kShareWrite, Disposition::OpenExisting));
+  ASSERT_TRUE(holder.Lock(0, 8));
+  char buffer[10];
+  size_t got = 0;
+  EXPECT_TRUE(holder.ReadAt(0, buffer, 10, got));
+  EXPECT_EQ(got, 10u);
+  if (!RunningUnderWine()) {
+    EXPECT_FALSE(reader.ReadAt(4, buffer, 2, got));
+    EXPECT_FALSE(reader.WriteAt(7, "z", 1));
+  }
+  EXPECT_TRUE(reader.ReadAt(8, buffer, 2, got));
+
+  std::atomic<bool> locked{false};
+  std::thread waiter([&] {
+    EXPECT_TRUE(reader.Lock(0, 8));
+    locked = true;
+    EXPECT_TRUE(reader.Unlock(0, 8));
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(locked.load());
+  EXPECT_TRUE(holder.Unlock(0, 8));
+  waiter.join();
+  EXPECT_TRUE(locked.load());
+  EXPECT_TRUE(reader.ReadAt(0, buffer, 8, got));
+}
+
+TEST_F(FileTest, CopyRenameRemoveRespectOpenFiles) {
+  {
+    File f;
+    ASSERT_TRUE(f.Open(Path("src"), Access::ReadWrite, kShareRead, Disposition::CreateAlways));
+    ASSERT_TRUE(f.WriteAt(0, "source", 6));
+  }
+  {
+    File f;
+    ASSERT_TRUE(f.Open(Path("dst"), Access::ReadWrite, kShareRead, Disposition::CreateAlways));
+    ASSERT_TRUE(f.WriteAt(0, "older destination", 17));
+    EXPECT_FALSE(CopyFileReplace(Path("src"), Path("dst")));
+    EXPECT_FALSE(RemoveFile(Path("dst")));
+    EXPECT_FALSE(RenameFile(Path("dst"), Path("moved")));
+  }
+  EXPECT_TRUE(CopyFileReplace(Path("src"), Path("dst")));
+  File f;
+  ASSERT_TRUE(f.Open(Path("dst"), Access::Read, kShareRead, Disposition::OpenExisting));
+  EXPECT_EQ(Contents(f), "source");
+  f.Close();
+  EXPECT_FALSE(CopyFileReplace(Path("absent"), Path("dst")));
+  EXPECT_FALSE(RenameFile(Path("src"), Path("dst")));  // the target exists
+  EXPECT_TRUE(RenameFile(Path("src"), Path("moved")));
+  EXPECT_FALSE(FileExists(Path("src")));
+  EXPECT_TRUE(FileIsReadWritable(Path("moved")));
+  EXPECT_TRUE(RemoveFile(Path("moved")));
+  EXPECT_FALSE(FileExists(Path("moved")));
+  EXPECT_TRUE(CreateFolder(Path("folder")));
+  EXPECT_TRUE(CreateFolder(Path("folder")));
+  EXPECT_TRUE(FileExists(Path("folder")));
+  EXPECT_FALSE(FileIsReadWritable(Path("folder")));
+  EXPECT_FALSE(f.Open(Path("folder"), Access::Read, kShareRead, Disposition::OpenExisting));
+}
+
+TEST_F(FileTest, FolderListingAndWriteTime) {
+  File f;
+  ASSERT_TRUE(f.Open(Path("one"), Access::ReadWrite, kShareRead, Disposition::CreateAlways));
+  f.Close();
+  ASSERT_TRUE(CreateFolder(Path("two")));
+  std::vector<std::string> names;
+  ASSERT_TRUE(ListFolder(dir_, names));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"one", "two"}));
+  EXPECT_FALSE(ListFolder(Path("absent"), names));
+  uint64_t t = 0;
+  ASSERT_TRUE(LastWriteTime(Path("one"), t));
+  // After 2020-01-01 (132223104000000000) and before 2200.
+  EXPECT_GT(t, 132223104000000000ull);
+  EXPECT_LT(t, 195000000000000000ull);
+  EXPECT_FALSE(LastWriteTime(Path("absent"), t));
+}
