@@ -1,0 +1,87 @@
+#include "Lexisift/store/locked_mail_items_map.h"
+
+#include "platform/registry.h"
+
+namespace kestrelon {
+namespace {
+
+constexpr size_t kMaxSurrogate = 260;
+constexpr size_t kMaxProfilePath = 260;  // bytes, terminator included
+constexpr size_t kStateProbe = 36;
+
+}  // namespace
+
+std::string CLockedMailItemsMap::ResolveSurrogate(const std::string& path) {
+  platform::File surrogate;
+  if (!surrogate.Open(path + ".surrogate", platform::Access::Read, platform::kShareRead | platform::kShareWrite,
+                      platform::Disposition::OpenExisting))
+    return path;
+  char buffer[kMaxSurrogate] = {};
+  size_t got = 0;
+  if (!surrogate.ReadAt(0, buffer, sizeof buffer, got)) return path;
+  std::string text(buffer, got);
+  text = text.substr(0, text.find('\0'));
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.pop_back();
+  if (!text.empty() && platform::FileIsReadWritable(text)) return text;
+  return path;
+}
+
+CLockedMailItemsMap::CLockedMailItemsMap(const std::string& path) : CMailItemsMap(Unopened{}) {
+  storePath_ = ResolveSurrogate(path);
+  if (!file_.Open(storePath_, platform::Access::ReadWrite, platform::kShareRead | platform::kShareWrite,
+                  platform::Disposition::OpenAlways, true))
+    throw StoreError(kErrLockedOpen);
+  file_.Lock(kLockOffset, kLockLength);  // a failed lock request is not reported
+
+  unsigned char probe[kStateProbe] = {};
+  size_t got = 0;
+  if (file_.ReadAt(0, probe, sizeof probe, got) && got == sizeof probe) {
+    if (probe[kStateMarkOffset] == kStateClosed) {
+      const unsigned char open = kStateOpen;
+      file_.WriteAt(kStateMarkOffset, &open, 1);
+    } else if (CheckMapFile(file_) < 0) {
+      file_.Truncate(0);  // a damaged shared store starts over empty
+    }
+  }
+
+  uint64_t size = 0;
+  if (!file_.Size(size)) throw StoreError(kErrLockedSize);
+  if (size == 0) {
+    if (!WriteEmptyTable()) throw StoreError(kErrLockedOpen);
+  } else {
+    ReadMailCounters();
+  }
+  AttachRegistryProfile();
+}
+
+CLockedMailItemsMap::~CLockedMailItemsMap() {
+  const unsigned char closed = kStateClosed;
+  file_.WriteAt(kStateMarkOffset, &closed, 1);
+  file_.Unlock(kLockOffset, kLockLength);
+  profile_.reset();
+  file_.Close();
+}
+
+void CLockedMailItemsMap::AttachRegistryProfile() {
+  platform::RegistryKey key;
+  if (!key.Open(platform::Hive::LocalMachine, "Software\\Kestrelon")) return;
+  platform::RegValue value;
+  if (!key.Read("ProfilePath", value)) return;
+  if (value.type != platform::kRegSz && value.type != platform::kRegExpandSz) return;
+  if (value.data.empty() || value.data.size() > kMaxProfilePath) return;
+  size_t end = value.data.find('\0');
+  if (end == std::string::npos) return;  // not terminated
+  std::string profilePath = value.data.substr(0, end);
+  if (profilePath.empty() || profilePath == storePath_ || !platform::FileExists(profilePath)) return;
+  profile_ = std::make_unique<CReadOnlyPersistMap>(profilePath);
+  uint32_t ignore = 0;
+  int32_t threshold = key.ReadDword("ProfileIgnore", ignore) ? static_cast<int32_t>(ignore) : kDefaultSpamThreshold;
+  hamThreshold_ = threshold;
+  spamThreshold_ = threshold;
+}
+
+std::unique_ptr<CLockedMailItemsMap> CreateLockedPersistMap(const std::string& path) {
+  return std::make_unique<CLockedMailItemsMap>(path);
+}
+
+}  // namespace kestrelon

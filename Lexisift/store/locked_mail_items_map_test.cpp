@@ -1,0 +1,193 @@
+#include "Lexisift/store/locked_mail_items_map.h"
+
+#include "Lexisift/store/item_counter.h"
+#include "Lexisift/store/markers.h"
+#include "Lexisift/store/store_test_util.h"
+#include "platform/file.h"
+#include "platform/registry.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+using namespace kestrelon;
+using namespace kestrelon::testing;
+
+namespace {
+
+class LockedMap : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    UseScratchRegistry(dir_.File("registry"));
+    platform::RegistryKey::DeleteTree(platform::Hive::LocalMachine, "Software\\Kestrelon");
+  }
+  void TearDown() override { platform::RegistryKey::DeleteTree(platform::Hive::LocalMachine, "Software\\Kestrelon"); }
+
+  ScratchDir dir_;
+};
+
+unsigned char Mark(const std::string& path) { return static_cast<unsigned char>(ReadAll(path)[12]); }
+
+}  // namespace
+
+TEST_F(LockedMap, StateMarkFollowsOpenAndCleanClose) {
+  std::string path = dir_.File("shared.dat");
+  {
+    CLockedMailItemsMap map(path);
+    EXPECT_EQ(Mark(path), 0x00);
+    map.AddItems(Tokens({{"abc", 1}}), false);
+  }
+  EXPECT_EQ(Mark(path), 0xFF);
+  EXPECT_FALSE(platform::FileExists(path + ".bak"));
+  {
+    auto map = CreateLockedPersistMap(path);
+    EXPECT_EQ(Mark(path), 0x99);
+    EXPECT_EQ(map->HamMails(), 1);
+    // A reader that does not take the lock cannot read the counters meanwhile.
+    EXPECT_EQ(ReadItemCounter(path), 0);
+  }
+  EXPECT_EQ(ReadItemCounter(path), 1);
+}
+
+TEST_F(LockedMap, UncleanCloseKeepsSoundFileAndEmptiesDamagedOne) {
+  std::string path = dir_.File("shared.dat");
+  { CLockedMailItemsMap(path).AddItems(Tokens({{"abc", 1}, {"xbc", 2}}), true); }
+  std::string bytes = ReadAll(path);
+  bytes[12] = static_cast<char>(0x99);
+  WriteAll(path, bytes);
+  {
+    CLockedMailItemsMap map(path);
+    EXPECT_EQ(map.SpamMails(), 1);
+    EXPECT_EQ(map.GetItem("xbc").spam, 2);
+  }
+  bytes[12] = static_cast<char>(0x99);
+  PutI32At(bytes, 780008, 7777777);
+  WriteAll(path, bytes);
+  {
+    CLockedMailItemsMap map(path);
+    EXPECT_EQ(map.SpamMails(), 0);
+    EXPECT_EQ(map.GetItem("xbc").spam, 0);
+    EXPECT_EQ(Mark(path), 0x00);
+  }
+  EXPECT_EQ(ReadAll(path).size(), 780000u);
+  EXPECT_EQ(Mark(path), 0xFF);
+}
+
+TEST_F(LockedMap, SurrogateRedirectsOnlyToAWritableFile) {
+  std::string path = dir_.File("shared.dat");
+  std::string other = dir_.File("elsewhere.dat");
+  WriteAll(other, "");
+  WriteAll(path + ".surrogate", other + "\r\n\r\n");
+  { CLockedMailItemsMap(path).AddItems(Tokens({{"abc", 1}}), false); }
+  EXPECT_FALSE(platform::FileExists(path));
+  EXPECT_EQ(ReadItemCounter(other), 1);
+  // The single-writer store ignores surrogates.
+  { CPersistMap(path).AddItems(Tokens({{"abc", 1}}), true); }
+  EXPECT_EQ(ReadItemCounter(path), int64_t{1} << 32);
+
+  WriteAll(path + ".surrogate", dir_.File("missing.dat"));
+  { CLockedMailItemsMap(path).AddItems(Tokens({{"abc", 1}}), true); }
+  EXPECT_EQ(ReadItemCounter(path), int64_t{2} << 32);
+  EXPECT_FALSE(platform::FileExists(dir_.File("missing.dat")));
+}
+
+TEST_F(LockedMap, SingleWriterAndSharedStoreExcludeEachOther) {
+  std::string path = dir_.File("k.dat");
+  {
+    CPersistMap single(path);
+    try {
+      CLockedMailItemsMap shared(path);
+      FAIL() << "shared open beside a single writer";
+    } catch (const StoreError& e) {
+      EXPECT_STREQ(e.what(), kErrLockedOpen);
+    }
+  }
+}
+
+TEST_F(LockedMap, SecondOpenerWaitsForTheFirst) {
+  std::string path = dir_.File("shared.dat");
+  std::atomic<bool> secondDone{false};
+  std::thread second;
+  {
+    CLockedMailItemsMap first(path);
+    second = std::thread([&] {
+      CLockedMailItemsMap map(path);
+      map.AddItems(Tokens({{"abc", 1}}), false);
+      secondDone = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(secondDone.load());
+    first.AddItems(Tokens({{"abc", 1}}), false);
+  }
+  second.join();
+  CLockedMailItemsMap map(path);
+  EXPECT_EQ(map.HamMails(), 2);
+  EXPECT_EQ(map.GetItem("abc").ham, 2);
+}
+
+TEST_F(LockedMap, RegistryProfileAndThreshold) {
+  std::string profile = dir_.File("profile.map");
+  {
+    CPersistMap p(profile);
+    MapItem item = MapItem::FromKey("cheap");
+    item.ham = 10;
+    item.spam = 30;
+    p.SetItem(item);
+  }
+  std::string path = dir_.File("shared.dat");
+  { CLockedMailItemsMap(path).AddItems(Tokens({{"cheap", 1}}), false); }
+
+  platform::RegistryKey key;
+  ASSERT_TRUE(key.Create(platform::Hive::LocalMachine, "Software\\Kestrelon"));
+  ASSERT_TRUE(key.WriteString("ProfilePath", profile));
+  {
+    CLockedMailItemsMap map(path);
+    ASSERT_TRUE(map.HasProfile());
+    EXPECT_EQ(map.SpamThreshold(), 250);
+    EXPECT_EQ(map.GetItem("cheap").spam, 30);
+  }
+  ASSERT_TRUE(key.WriteDword("ProfileIgnore", 1));
+  {
+    CLockedMailItemsMap map(path);
+    EXPECT_EQ(map.HamThreshold(), 1);
+    EXPECT_TRUE(map.ProfileActive());  // spamMails 0 is below 1
+    EXPECT_EQ(map.GetItem("cheap").ham, 11);
+    map.AddItems(Tokens({{"x12", 1}}), true);
+  }
+  {
+    CLockedMailItemsMap map(path);
+    EXPECT_FALSE(map.ProfileActive());
+    EXPECT_EQ(map.GetItem("cheap").ham, 1);
+  }
+  // Values of the wrong type or without a terminator mean no profile.
+  ASSERT_TRUE(key.WriteDword("ProfilePath", 5));
+  { EXPECT_FALSE(CLockedMailItemsMap(path).HasProfile()); }
+  ASSERT_TRUE(key.Write("ProfilePath", platform::kRegSz, profile));
+  { EXPECT_FALSE(CLockedMailItemsMap(path).HasProfile()); }
+  ASSERT_TRUE(key.WriteString("ProfilePath", profile, platform::kRegExpandSz));
+  { EXPECT_TRUE(CLockedMailItemsMap(path).HasProfile()); }
+  ASSERT_TRUE(key.WriteString("ProfilePath", dir_.File("nothing.map")));
+  { EXPECT_FALSE(CLockedMailItemsMap(path).HasProfile()); }
+}
+
+TEST_F(LockedMap, MarkersRoundTripWithoutTouchingMailCounters) {
+  std::string path = dir_.File("shared.dat");
+  { CLockedMailItemsMap(path).AddItems(Tokens({{"abc", 1}}), true); }
+  EXPECT_EQ(ReadMark(path, "msg-1"), kMarkNone);
+  WriteMark(path, "msg-1", kMarkSpam);
+  EXPECT_EQ(ReadMark(path, "msg-1"), kMarkSpam);
+  size_t size = ReadAll(path).size();
+  WriteMark(path, "msg-1", kMarkHam);
+  EXPECT_EQ(ReadMark(path, "msg-1"), kMarkHam);
+  EXPECT_EQ(ReadAll(path).size(), size);  // overwritten in place
+  WriteMark(path, "msg-1", 7);
+  EXPECT_EQ(ReadMark(path, "msg-1"), kMarkNone);
+  CLockedMailItemsMap map(path);
+  EXPECT_EQ(map.SpamMails(), 1);
+  EXPECT_EQ(map.HamMails(), 0);
+  EXPECT_EQ(map.EnumerateItems(false, ""), 2);
+  EXPECT_THROW(MarkerKey(std::string(21, 'i')), StoreError);
+  EXPECT_EQ(MarkerKey(std::string(20, 'i')).size(), 22u);
+}

@@ -1,0 +1,87 @@
+// Files with Windows meaning on every system: an open states its access, what it lets
+// other openers do (share mode) and whether the file must exist; byte-range locks are
+// exclusive, wait for their holder, and make other handles' reads and writes of the
+// locked bytes fail, as they do on Windows.
+//
+// On POSIX systems share modes and locks are kept with open-file-description locks, so
+// they hold between processes and between two handles of one process alike.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+enum class Access { Read, ReadWrite };
+
+// Share-mode bits: what other openers of the same file may do while this handle is open.
+enum ShareMode : unsigned {
+  kShareNone = 0,
+  kShareRead = 1,
+  kShareWrite = 2,
+  kShareDelete = 4,
+};
+
+enum class Disposition {
+  OpenExisting,  // fails when the file is absent
+  OpenAlways,    // opens, or creates an empty file
+  CreateAlways,  // creates, or truncates an existing file to length 0
+};
+
+class File {
+ public:
+  File() = default;
+  ~File();
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // Opens `path`; false when it cannot be opened or the share modes of other open
+  // handles forbid it. `randomAccess` is a caching hint only.
+  bool Open(const std::string& path, Access access, unsigned share, Disposition disposition,
+            bool randomAccess = false);
+  bool IsOpen() const;
+  void Close();
+
+  // Reads up to `size` bytes at `offset`; `got` receives the count (short at the end of
+  // the file). False when the read fails, also when another handle locks any byte of the
+  // range.
+  bool ReadAt(uint64_t offset, void* buffer, size_t size, size_t& got);
+  // Writes all `size` bytes at `offset`, growing the file as needed. False on failure or
+  // when another handle locks any byte of the range.
+  bool WriteAt(uint64_t offset, const void* buffer, size_t size);
+
+  bool Size(uint64_t& size);
+  bool Truncate(uint64_t size);
+  bool Flush();
+
+  // Exclusive lock of [offset, offset + length); waits while another handle holds an
+  // overlapping lock. Only handles opened with write access can lock.
+  bool Lock(uint64_t offset, uint64_t length);
+  bool Unlock(uint64_t offset, uint64_t length);
+
+ private:
+#ifdef _WIN32
+  void* handle_ = nullptr;
+#else
+  int fd_ = -1;
+#endif
+};
+
+// Copies `from` to `to`, replacing `to` if it exists. The copy appears at `to` whole or
+// not at all. Fails when `to` is open by anyone.
+bool CopyFileReplace(const std::string& from, const std::string& to);
+// Renames; fails when `to` exists or `from` is open by a handle that does not share delete.
+bool RenameFile(const std::string& from, const std::string& to);
+// Deletes; fails when the file is open by a handle that does not share delete.
+bool RemoveFile(const std::string& path);
+// True for an existing file or folder.
+bool FileExists(const std::string& path);
+// True for an existing regular file that the caller may read and write.
+bool FileIsReadWritable(const std::string& path);
+// Creates one folder; true when it exists afterwards.
+bool CreateFolder(const std::string& path);
+
+}  // namespace platform

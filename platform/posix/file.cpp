@@ -1,0 +1,260 @@
+// Windows file semantics on POSIX with open-file-description (OFD) locks.
+//
+// Share modes: every handle holds read locks on sentinel bytes far beyond any data, one
+// byte per fact ("has read access", "denies write", ...). An open first takes its own
+// sentinels, then asks the kernel whether another handle holds a sentinel that conflicts
+// with it; OFD locks belong to the open file description, so two handles of one process
+// see each other as two processes do. Two conflicting opens racing each other may both
+// fail, never both succeed.
+//
+// Byte-range locks are OFD write locks on the bytes themselves. Reads and writes first
+// ask whether another handle locks any byte of their range and fail if so, which is
+// what a Windows reader sees.
+#include "platform/file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <vector>
+
+namespace platform {
+namespace {
+
+constexpr off_t kSentinelBase = static_cast<off_t>(0x7FFFFFFF00000000LL);
+enum Sentinel : off_t {
+  kHasRead = 0,
+  kHasWrite = 1,
+  kDeniesRead = 2,
+  kDeniesWrite = 3,
+  kDeniesDelete = 4,
+  kIsOpen = 5,
+};
+
+bool LockCall(int fd, int cmd, short type, off_t start, off_t length) {
+  struct flock fl {};
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = start;
+  fl.l_len = length;
+  fl.l_pid = 0;
+  for (;;) {
+    if (fcntl(fd, cmd, &fl) == 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+bool HoldSentinel(int fd, Sentinel s) { return LockCall(fd, F_OFD_SETLK, F_RDLCK, kSentinelBase + s, 1); }
+
+// True when a handle other than `fd`'s holds a lock on [start, start + length) that
+// conflicts with a lock of `type`.
+bool OthersLock(int fd, short type, off_t start, off_t length) {
+  struct flock fl {};
+  fl.l_type = type;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = start;
+  fl.l_len = length;
+  fl.l_pid = 0;
+  if (fcntl(fd, F_OFD_GETLK, &fl) != 0) return false;
+  return fl.l_type != F_UNLCK;
+}
+
+bool OthersHoldSentinel(int fd, Sentinel s) { return OthersLock(fd, F_WRLCK, kSentinelBase + s, 1); }
+
+bool RangeLockedByOthers(int fd, uint64_t offset, size_t size) {
+  if (size == 0) return false;
+  return OthersLock(fd, F_RDLCK, static_cast<off_t>(offset), static_cast<off_t>(size));
+}
+
+// True when some handle keeps `path` open in a way that forbids `sentinel`'s use.
+bool PathHeld(const std::string& path, Sentinel sentinel) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool held = OthersHoldSentinel(fd, sentinel);
+  close(fd);
+  return held;
+}
+
+}  // namespace
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+bool File::Open(const std::string& path, Access access, unsigned share, Disposition disposition,
+                bool randomAccess) {
+  Close();
+  bool write = access == Access::ReadWrite;
+  int flags = (write ? O_RDWR : O_RDONLY) | O_CLOEXEC;
+  if (disposition != Disposition::OpenExisting) flags |= O_CREAT;
+  int fd = open(path.c_str(), flags, 0666);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    close(fd);
+    errno = EISDIR;
+    return false;
+  }
+  bool ok = HoldSentinel(fd, kIsOpen) && HoldSentinel(fd, kHasRead) && (!write || HoldSentinel(fd, kHasWrite)) &&
+            ((share & kShareRead) || HoldSentinel(fd, kDeniesRead)) &&
+            ((share & kShareWrite) || HoldSentinel(fd, kDeniesWrite)) &&
+            ((share & kShareDelete) || HoldSentinel(fd, kDeniesDelete));
+  if (ok) {
+    bool conflict = OthersHoldSentinel(fd, kDeniesRead) || (write && OthersHoldSentinel(fd, kDeniesWrite)) ||
+                    (!(share & kShareRead) && OthersHoldSentinel(fd, kHasRead)) ||
+                    (!(share & kShareWrite) && OthersHoldSentinel(fd, kHasWrite));
+    ok = !conflict;
+  }
+  if (!ok) {
+    close(fd);
+    errno = EBUSY;
+    return false;
+  }
+  if (disposition == Disposition::CreateAlways && ftruncate(fd, 0) != 0) {
+    close(fd);
+    return false;
+  }
+  if (randomAccess) posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
+  fd_ = fd;
+  return true;
+}
+
+bool File::IsOpen() const { return fd_ >= 0; }
+
+void File::Close() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
+
+bool File::ReadAt(uint64_t offset, void* buffer, size_t size, size_t& got) {
+  got = 0;
+  if (fd_ < 0) return false;
+  if (RangeLockedByOthers(fd_, offset, size)) return false;
+  char* out = static_cast<char*>(buffer);
+  while (got < size) {
+    ssize_t n = pread(fd_, out + got, size - got, static_cast<off_t>(offset + got));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool File::WriteAt(uint64_t offset, const void* buffer, size_t size) {
+  if (fd_ < 0) return false;
+  if (RangeLockedByOthers(fd_, offset, size)) return false;
+  const char* in = static_cast<const char*>(buffer);
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = pwrite(fd_, in + done, size - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool File::Size(uint64_t& size) {
+  struct stat st {};
+  if (fd_ < 0 || fstat(fd_, &st) != 0) return false;
+  size = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
+bool File::Truncate(uint64_t size) { return fd_ >= 0 && ftruncate(fd_, static_cast<off_t>(size)) == 0; }
+
+bool File::Flush() { return fd_ >= 0 && fdatasync(fd_) == 0; }
+
+bool File::Lock(uint64_t offset, uint64_t length) {
+  return fd_ >= 0 && LockCall(fd_, F_OFD_SETLKW, F_WRLCK, static_cast<off_t>(offset), static_cast<off_t>(length));
+}
+
+bool File::Unlock(uint64_t offset, uint64_t length) {
+  return fd_ >= 0 && LockCall(fd_, F_OFD_SETLK, F_UNLCK, static_cast<off_t>(offset), static_cast<off_t>(length));
+}
+
+bool CopyFileReplace(const std::string& from, const std::string& to) {
+  File source;
+  if (!source.Open(from, Access::Read, kShareRead | kShareWrite, Disposition::OpenExisting)) return false;
+  if (PathHeld(to, kIsOpen)) return false;
+  // Written beside the target and renamed over it, so a copy cut short leaves the old
+  // target in place.
+  std::string temp = to + ".copy-XXXXXX";
+  std::vector<char> name(temp.begin(), temp.end());
+  name.push_back('\0');
+  int out = mkstemp(name.data());
+  if (out < 0) return false;
+  bool ok = true;
+  std::vector<char> buffer(1 << 20);
+  uint64_t offset = 0;
+  for (;;) {
+    size_t got = 0;
+    if (!source.ReadAt(offset, buffer.data(), buffer.size(), got)) {
+      ok = false;
+      break;
+    }
+    if (got == 0) break;
+    size_t done = 0;
+    while (done < got) {
+      ssize_t n = write(out, buffer.data() + done, got - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        ok = false;
+        break;
+      }
+      done += static_cast<size_t>(n);
+    }
+    if (!ok) break;
+    offset += got;
+  }
+  fchmod(out, 0644);
+  if (close(out) != 0) ok = false;
+  if (ok && rename(name.data(), to.c_str()) != 0) ok = false;
+  if (!ok) unlink(name.data());
+  return ok;
+}
+
+bool RenameFile(const std::string& from, const std::string& to) {
+  if (PathHeld(from, kDeniesDelete)) return false;
+  return renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
+}
+
+bool RemoveFile(const std::string& path) {
+  if (PathHeld(path, kDeniesDelete)) return false;
+  return unlink(path.c_str()) == 0;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0;
+}
+
+bool FileIsReadWritable(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), R_OK | W_OK) == 0;
+}
+
+bool CreateFolder(const std::string& path) {
+  if (mkdir(path.c_str(), 0777) == 0) return true;
+  struct stat st {};
+  return errno == EEXIST && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace platform
