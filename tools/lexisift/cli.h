@@ -22,5 +22,9 @@ std::string UpToFirstNul(std::string bytes);
 
 int RunTokens(const Args& args);
 int RunMatch(const Args& args);
+int RunProcess(const Args& args);
+int RunLearn(const Args& args);
+int RunScore(const Args& args);
+int RunProcessDir(const Args& args);
 
 }  // namespace lexisift

@@ -1,0 +1,185 @@
+// lexisift process | learn | score | process-dir: the filter object from the command line.
+//
+//   process --store PATH [--type plain|html|rtf|img] [--http-timeout SECONDS] FILE...
+//   learn --store PATH (--ham|--spam) [--delete|--swap] FILE...
+//   score --store PATH [--header FILE] [--body FILE]
+//   process-dir --store PATH DIR
+#include "Lexisift/engine/mail_filter.h"
+#include "tools/lexisift/cli.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+
+namespace lexisift {
+
+namespace {
+
+using kestrelon::CMailFilter;
+using kestrelon::ComObject;
+using kestrelon::IMailFilter;
+
+struct Bstr {
+  explicit Bstr(const std::string& text) : value(platform::AnsiToBstr(text)) {}
+  ~Bstr() { SysFreeString(value); }
+  BSTR value;
+};
+
+// Options with a value, flags, and the remaining operands of one command line.
+struct Parsed {
+  std::map<std::string, std::string> values;
+  std::map<std::string, bool> flags;
+  Args operands;
+};
+
+bool Parse(const Args& args, const std::vector<std::string>& valueOptions, const std::vector<std::string>& flagOptions,
+           Parsed& parsed, std::string& error) {
+  auto known = [](const std::vector<std::string>& list, const std::string& arg) {
+    for (const auto& option : list)
+      if (option == arg) return true;
+    return false;
+  };
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (known(valueOptions, arg)) {
+      if (i + 1 >= args.size()) {
+        error = arg + " needs a value";
+        return false;
+      }
+      parsed.values[arg] = args[++i];
+    } else if (known(flagOptions, arg)) {
+      parsed.flags[arg] = true;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      error = "unknown option: " + arg;
+      return false;
+    } else {
+      parsed.operands.push_back(arg);
+    }
+  }
+  if (!parsed.values.count("--store")) {
+    error = "--store PATH is required";
+    return false;
+  }
+  return true;
+}
+
+// A filter with the store open, released when it goes.
+class Filter {
+ public:
+  ~Filter() {
+    if (filter_) filter_->Release();
+  }
+  bool Open(const std::string& store) {
+    void* object = nullptr;
+    if (FAILED(ComObject::Create<CMailFilter>(nullptr, kestrelon::IID_IMailFilter, &object))) return false;
+    filter_ = static_cast<IMailFilter*>(object);
+    Bstr path(store);
+    return filter_->Init(path.value) == S_OK;
+  }
+  IMailFilter* operator->() { return filter_; }
+
+ private:
+  IMailFilter* filter_ = nullptr;
+};
+
+bool Readable(const std::string& path) {
+  std::string ignored;
+  return ReadFileBytes(path, ignored);
+}
+
+}  // namespace
+
+int RunProcess(const Args& args) {
+  Parsed p;
+  std::string error;
+  if (!Parse(args, {"--store", "--type", "--http-timeout"}, {}, p, error)) return UsageError("process: " + error);
+  static const std::map<std::string, kestrelon::CONTENT_TYPE> types = {
+      {"plain", kestrelon::CONTENT_TYPE_PLAIN}, {"html", kestrelon::CONTENT_TYPE_HTML},
+      {"rtf", kestrelon::CONTENT_TYPE_RTF}, {"img", kestrelon::CONTENT_TYPE_IMG}};
+  kestrelon::CONTENT_TYPE type = kestrelon::CONTENT_TYPE_PLAIN;
+  if (p.values.count("--type")) {
+    auto it = types.find(p.values["--type"]);
+    if (it == types.end()) return UsageError("process: unknown --type " + p.values["--type"]);
+    type = it->second;
+  }
+  long timeout = 0;
+  if (p.values.count("--http-timeout")) {
+    char* end = nullptr;
+    timeout = std::strtol(p.values["--http-timeout"].c_str(), &end, 10);
+    if (!end || *end || p.values["--http-timeout"].empty()) return UsageError("process: --http-timeout needs seconds");
+  }
+  for (const auto& file : p.operands)
+    if (!Readable(file)) return UsageError("cannot read " + file);
+
+  Filter filter;
+  if (!filter.Open(p.values["--store"])) return UsageError("cannot open the store " + p.values["--store"]);
+  filter->put_ContentType(type);
+  filter->put_HTTPScanTimeout(static_cast<LONG>(timeout));
+  for (const auto& file : p.operands) {
+    Bstr path(file);
+    VARIANT_BOOL bad = VARIANT_FALSE;
+    if (filter->ProcessMailFile(path.value, &bad) != S_OK) return UsageError("cannot process " + file);
+    std::printf("%s\t%s\n", bad == VARIANT_TRUE ? "spam" : "ham", file.c_str());
+  }
+  return 0;
+}
+
+int RunLearn(const Args& args) {
+  Parsed p;
+  std::string error;
+  if (!Parse(args, {"--store"}, {"--ham", "--spam", "--delete", "--swap"}, p, error)) return UsageError("learn: " + error);
+  if (p.flags["--ham"] == p.flags["--spam"]) return UsageError("learn: give one of --ham and --spam");
+  if (p.flags["--delete"] && p.flags["--swap"]) return UsageError("learn: give at most one of --delete and --swap");
+  for (const auto& file : p.operands)
+    if (!Readable(file)) return UsageError("cannot read " + file);
+
+  Filter filter;
+  if (!filter.Open(p.values["--store"])) return UsageError("cannot open the store " + p.values["--store"]);
+  VARIANT_BOOL spam = p.flags["--spam"] ? VARIANT_TRUE : VARIANT_FALSE;
+  for (const auto& file : p.operands) {
+    Bstr path(file);
+    HRESULT hr = p.flags["--delete"] ? filter->DeleteMailFile(path.value, spam)
+                 : p.flags["--swap"] ? filter->SwapMailFile(path.value, spam)
+                                     : filter->AddMailFile(path.value, spam);
+    if (hr != S_OK) return UsageError("cannot learn " + file);
+  }
+  return 0;
+}
+
+int RunScore(const Args& args) {
+  Parsed p;
+  std::string error;
+  if (!Parse(args, {"--store", "--header", "--body"}, {}, p, error)) return UsageError("score: " + error);
+  if (!p.operands.empty()) return UsageError("score: unexpected argument: " + p.operands[0]);
+  std::string header, body;
+  if (p.values.count("--header") && !ReadFileBytes(p.values["--header"], header))
+    return UsageError("cannot read " + p.values["--header"]);
+  if (p.values.count("--body") && !ReadFileBytes(p.values["--body"], body))
+    return UsageError("cannot read " + p.values["--body"]);
+
+  Filter filter;
+  if (!filter.Open(p.values["--store"])) return UsageError("cannot open the store " + p.values["--store"]);
+  Bstr headerText(UpToFirstNul(header)), bodyText(UpToFirstNul(body));
+  float score = 0;
+  LONG address = 0;
+  if (filter->TokensMap(headerText.value, bodyText.value, &score, &address) != S_OK)
+    return UsageError("cannot score the mail");
+  auto* tokens = reinterpret_cast<const kestrelon::InterestingTokens*>(static_cast<uintptr_t>(static_cast<uint32_t>(address)));
+  std::printf("score %.6f\n", score);
+  for (const auto& entry : *tokens) std::printf("%.6f\t%s\n", entry.second.probability, entry.second.token.c_str());
+  return 0;
+}
+
+int RunProcessDir(const Args& args) {
+  Parsed p;
+  std::string error;
+  if (!Parse(args, {"--store"}, {}, p, error)) return UsageError("process-dir: " + error);
+  if (p.operands.size() != 1) return UsageError("usage: lexisift process-dir --store PATH DIR");
+  Filter filter;
+  if (!filter.Open(p.values["--store"])) return UsageError("cannot open the store " + p.values["--store"]);
+  Bstr folder(p.operands[0]);
+  if (filter->ProcessMailDirectory(folder.value) != S_OK) return UsageError("cannot read the folder " + p.operands[0]);
+  return 0;
+}
+
+}  // namespace lexisift
