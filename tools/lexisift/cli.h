@@ -26,5 +26,6 @@ int RunProcess(const Args& args);
 int RunLearn(const Args& args);
 int RunScore(const Args& args);
 int RunProcessDir(const Args& args);
+int RunMarker(const Args& args);
 
 }  // namespace lexisift

@@ -1,9 +1,12 @@
 // lexisift process | learn | score | process-dir: the filter object from the command line.
 //
-//   process --store PATH [--type plain|html|rtf|img] [--http-timeout SECONDS] FILE...
-//   learn --store PATH (--ham|--spam) [--delete|--swap] FILE...
+//   process --store PATH [--shared] [--type plain|html|rtf|img] [--http-timeout SECONDS] FILE...
+//   learn --store PATH [--shared] (--ham|--spam) [--delete|--swap] FILE...
 //   score --store PATH [--header FILE] [--body FILE]
 //   process-dir --store PATH DIR
+//   marker --store PATH ID [none|ham|spam]
+// With --shared the store is the shared, locked one, opened afresh for each mail.
+#include "Lexisift/engine/locked_mail_filter.h"
 #include "Lexisift/engine/mail_filter.h"
 #include "tools/lexisift/cli.h"
 
@@ -18,6 +21,8 @@ namespace {
 using kestrelon::CMailFilter;
 using kestrelon::ComObject;
 using kestrelon::IMailFilter;
+using kestrelon::ILockedMailFilter;
+using kestrelon::CLockedMailFilter;
 
 struct Bstr {
   explicit Bstr(const std::string& text) : value(platform::AnsiToBstr(text)) {}
@@ -87,12 +92,75 @@ bool Readable(const std::string& path) {
   return ReadFileBytes(path, ignored);
 }
 
+ILockedMailFilter* CreateLockedFilter() {
+  void* object = nullptr;
+  if (FAILED(ComObject::Create<CLockedMailFilter>(nullptr, kestrelon::IID_ILockedMailFilter, &object))) return nullptr;
+  return static_cast<ILockedMailFilter*>(object);
+}
+
+// A mail file as header text (before its first empty line) and body text (from there on).
+struct SplitMail {
+  explicit SplitMail(const std::string& path) {
+    std::string bytes;
+    ReadFileBytes(path, bytes);
+    bytes = UpToFirstNul(std::move(bytes));
+    size_t cut = bytes.find("\r\n\r\n");
+    if (cut == std::string::npos) cut = bytes.size();
+    header = platform::AnsiToBstr(std::string_view(bytes).substr(0, cut));
+    body = platform::AnsiToBstr(std::string_view(bytes).substr(cut));
+  }
+  ~SplitMail() {
+    SysFreeString(header);
+    SysFreeString(body);
+  }
+  BSTR header;
+  BSTR body;
+};
+
+int ProcessShared(const std::string& store, const Args& files) {
+  ILockedMailFilter* filter = CreateLockedFilter();
+  if (!filter) return UsageError("cannot create the filter");
+  Bstr path(store);
+  int status = 0;
+  for (const auto& file : files) {
+    SplitMail mail(file);
+    VARIANT_BOOL bad = VARIANT_FALSE;
+    if (filter->ProcessMailStream(path.value, mail.header, mail.body, &bad) != S_OK) {
+      status = UsageError("cannot process " + file + " in the store " + store);
+      break;
+    }
+    std::printf("%s\t%s\n", bad == VARIANT_TRUE ? "spam" : "ham", file.c_str());
+  }
+  filter->Release();
+  return status;
+}
+
+int LearnShared(const std::string& store, const Args& files, VARIANT_BOOL spam, bool remove, bool swap) {
+  ILockedMailFilter* filter = CreateLockedFilter();
+  if (!filter) return UsageError("cannot create the filter");
+  Bstr path(store);
+  int status = 0;
+  for (const auto& file : files) {
+    SplitMail mail(file);
+    HRESULT hr = remove ? filter->DeleteMailStream(path.value, mail.header, mail.body, spam)
+                 : swap ? filter->SwapMailStream(path.value, mail.header, mail.body, spam)
+                        : filter->AddMailStream(path.value, mail.header, mail.body, spam);
+    if (hr != S_OK) {
+      status = UsageError("cannot learn " + file + " in the store " + store);
+      break;
+    }
+  }
+  filter->Release();
+  return status;
+}
+
 }  // namespace
 
 int RunProcess(const Args& args) {
   Parsed p;
   std::string error;
-  if (!Parse(args, {"--store", "--type", "--http-timeout"}, {}, p, error)) return UsageError("process: " + error);
+  if (!Parse(args, {"--store", "--type", "--http-timeout"}, {"--shared"}, p, error))
+    return UsageError("process: " + error);
   static const std::map<std::string, kestrelon::CONTENT_TYPE> types = {
       {"plain", kestrelon::CONTENT_TYPE_PLAIN}, {"html", kestrelon::CONTENT_TYPE_HTML},
       {"rtf", kestrelon::CONTENT_TYPE_RTF}, {"img", kestrelon::CONTENT_TYPE_IMG}};
@@ -110,6 +178,7 @@ int RunProcess(const Args& args) {
   }
   for (const auto& file : p.operands)
     if (!Readable(file)) return UsageError("cannot read " + file);
+  if (p.flags["--shared"]) return ProcessShared(p.values["--store"], p.operands);
 
   Filter filter;
   if (!filter.Open(p.values["--store"])) return UsageError("cannot open the store " + p.values["--store"]);
@@ -127,15 +196,17 @@ int RunProcess(const Args& args) {
 int RunLearn(const Args& args) {
   Parsed p;
   std::string error;
-  if (!Parse(args, {"--store"}, {"--ham", "--spam", "--delete", "--swap"}, p, error)) return UsageError("learn: " + error);
+  if (!Parse(args, {"--store"}, {"--ham", "--spam", "--delete", "--swap", "--shared"}, p, error))
+    return UsageError("learn: " + error);
   if (p.flags["--ham"] == p.flags["--spam"]) return UsageError("learn: give one of --ham and --spam");
   if (p.flags["--delete"] && p.flags["--swap"]) return UsageError("learn: give at most one of --delete and --swap");
   for (const auto& file : p.operands)
     if (!Readable(file)) return UsageError("cannot read " + file);
+  VARIANT_BOOL spam = p.flags["--spam"] ? VARIANT_TRUE : VARIANT_FALSE;
+  if (p.flags["--shared"]) return LearnShared(p.values["--store"], p.operands, spam, p.flags["--delete"], p.flags["--swap"]);
 
   Filter filter;
   if (!filter.Open(p.values["--store"])) return UsageError("cannot open the store " + p.values["--store"]);
-  VARIANT_BOOL spam = p.flags["--spam"] ? VARIANT_TRUE : VARIANT_FALSE;
   for (const auto& file : p.operands) {
     Bstr path(file);
     HRESULT hr = p.flags["--delete"] ? filter->DeleteMailFile(path.value, spam)
@@ -180,6 +251,35 @@ int RunProcessDir(const Args& args) {
   Bstr folder(p.operands[0]);
   if (filter->ProcessMailDirectory(folder.value) != S_OK) return UsageError("cannot read the folder " + p.operands[0]);
   return 0;
+}
+
+int RunMarker(const Args& args) {
+  Parsed p;
+  std::string error;
+  if (!Parse(args, {"--store"}, {}, p, error)) return UsageError("marker: " + error);
+  if (p.operands.empty() || p.operands.size() > 2) return UsageError("usage: lexisift marker --store PATH ID [none|ham|spam]");
+  static const char* const kNames[] = {"none", "ham", "spam"};
+  ILockedMailFilter* filter = CreateLockedFilter();
+  if (!filter) return UsageError("cannot create the filter");
+  Bstr path(p.values["--store"]), id(p.operands[0]);
+  int status = 0;
+  if (p.operands.size() == 2) {
+    int mark = -1;
+    for (int m = 0; m < 3; ++m)
+      if (p.operands[1] == kNames[m]) mark = m;
+    if (mark < 0)
+      status = UsageError("marker: the mark is none, ham or spam");
+    else if (filter->put_Marker(path.value, id.value, static_cast<kestrelon::KESTRELON_MARKER>(mark)) != S_OK)
+      status = UsageError("cannot set the mark in the store " + p.values["--store"]);
+  } else {
+    kestrelon::KESTRELON_MARKER mark = kestrelon::MARK_NONE;
+    if (filter->get_Marker(path.value, id.value, &mark) != S_OK || mark < 0 || mark > 2)
+      status = UsageError("cannot read the mark in the store " + p.values["--store"]);
+    else
+      std::printf("%s\n", kNames[mark]);
+  }
+  filter->Release();
+  return status;
 }
 
 }  // namespace lexisift

@@ -73,5 +73,13 @@ expect "process-dir" 0 "" -- process-dir --store "$work/s2.dat" "$work/dir"
 expect "score after process-dir" 0 $'score 0.000102\n0.010000\tmeeting\n0.010000\tS*meeting\n' -- \
   score --store "$work/s2.dat" --header <(printf 'Subject: meeting\r\n') --body <(printf 'meeting\r\n')
 
+# The shared store and its markers.
+expect "learn shared" 0 "" -- learn --store "$work/shared.dat" --shared --ham "$work/ham.eml" "$work/ham.eml"
+expect "process shared" 0 $'ham\t'"$work/spam.eml"$'\n' -- process --store "$work/shared.dat" --shared "$work/spam.eml"
+expect "marker unset" 0 $'none\n' -- marker --store "$work/shared.dat" msg-17
+expect "marker set" 0 "" -- marker --store "$work/shared.dat" msg-17 spam
+expect "marker read back" 0 $'spam\n' -- marker --store "$work/shared.dat" msg-17
+expect "marker bad mark" 64 "" -- marker --store "$work/shared.dat" msg-17 maybe
+
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -15,8 +15,9 @@ int main(int argc, char** argv) {
       {"learn", lexisift::RunLearn},
       {"score", lexisift::RunScore},
       {"process-dir", lexisift::RunProcessDir},
+      {"marker", lexisift::RunMarker},
   };
-  if (argc < 2) return lexisift::UsageError("usage: lexisift COMMAND [ARGS...]; commands: tokens, match, process, learn, score, process-dir");
+  if (argc < 2) return lexisift::UsageError("usage: lexisift COMMAND [ARGS...]; commands: tokens, match, process, learn, score, process-dir, marker");
   auto it = commands.find(argv[1]);
   if (it == commands.end()) return lexisift::UsageError(std::string("unknown command: ") + argv[1]);
   return it->second(lexisift::Args(argv + 2, argv + argc));
