@@ -1,6 +1,7 @@
 // CLockedMailFilter's IDispatch side: a flat name table and a hand-written Invoke.
 #include "Lexisift/engine/locked_mail_filter.h"
 #include "Lexisift/server/dispatch.h"
+#include "Lexisift/server/type_info.h"
 
 namespace kestrelon {
 
@@ -16,21 +17,11 @@ const DispatchName kNames[] = {
 
 }  // namespace
 
-HRESULT CLockedMailFilter::GetTypeInfoCount(UINT* count) {
-  if (!count) return E_POINTER;
-  *count = 0;
-  return S_OK;
-}
+HRESULT CLockedMailFilter::GetTypeInfoCount(UINT* count) { return TypeInfoCount(count); }
 
-HRESULT CLockedMailFilter::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
-  if (info) *info = nullptr;
-  return DISP_E_BADINDEX;
-}
+HRESULT CLockedMailFilter::GetTypeInfo(UINT index, LCID, ITypeInfo** info) { return InterfaceTypeInfo(IID_ILockedMailFilter, index, info); }
 
-HRESULT CLockedMailFilter::GetClassInfo(ITypeInfo** info) {
-  if (info) *info = nullptr;
-  return E_NOTIMPL;
-}
+HRESULT CLockedMailFilter::GetClassInfo(ITypeInfo** info) { return ClassTypeInfo(CLSID_LockedMailFilter, info); }
 
 HRESULT CLockedMailFilter::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
   if (!IsEqualGUID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;

@@ -1,6 +1,7 @@
 // CMailFilter's IDispatch side: a flat name table and a hand-written Invoke.
 #include "Lexisift/engine/mail_filter.h"
 #include "Lexisift/server/dispatch.h"
+#include "Lexisift/server/type_info.h"
 
 #include <string>
 
@@ -29,21 +30,11 @@ const DispatchName kNames[] = {
 
 }  // namespace
 
-HRESULT CMailFilter::GetTypeInfoCount(UINT* count) {
-  if (!count) return E_POINTER;
-  *count = 0;
-  return S_OK;
-}
+HRESULT CMailFilter::GetTypeInfoCount(UINT* count) { return TypeInfoCount(count); }
 
-HRESULT CMailFilter::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
-  if (info) *info = nullptr;
-  return DISP_E_BADINDEX;
-}
+HRESULT CMailFilter::GetTypeInfo(UINT index, LCID, ITypeInfo** info) { return InterfaceTypeInfo(IID_IMailFilter, index, info); }
 
-HRESULT CMailFilter::GetClassInfo(ITypeInfo** info) {
-  if (info) *info = nullptr;
-  return E_NOTIMPL;
-}
+HRESULT CMailFilter::GetClassInfo(ITypeInfo** info) { return ClassTypeInfo(CLSID_MailFilter, info); }
 
 HRESULT CMailFilter::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
   if (!IsEqualGUID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
