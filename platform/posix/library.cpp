@@ -23,4 +23,8 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
+std::string SharedLibraryFileName(const std::string& name) { return name + ".so"; }
+
+bool MayRegisterServersOnFirstUse() { return true; }
+
 }  // namespace platform

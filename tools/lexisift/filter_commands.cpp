@@ -6,9 +6,10 @@
 //   process-dir --store PATH DIR
 //   marker --store PATH ID [none|ham|spam]
 // With --shared the store is the shared, locked one, opened afresh for each mail.
-#include "Lexisift/engine/locked_mail_filter.h"
-#include "Lexisift/engine/mail_filter.h"
+#include "shared/interesting_tokens.h"
+#include "shared/mail_filter_interface.h"
 #include "tools/lexisift/cli.h"
+#include "tools/lexisift/server_access.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -18,11 +19,8 @@ namespace lexisift {
 
 namespace {
 
-using kestrelon::CMailFilter;
-using kestrelon::ComObject;
-using kestrelon::IMailFilter;
 using kestrelon::ILockedMailFilter;
-using kestrelon::CLockedMailFilter;
+using kestrelon::IMailFilter;
 
 struct Bstr {
   explicit Bstr(const std::string& text) : value(platform::AnsiToBstr(text)) {}
@@ -76,7 +74,7 @@ class Filter {
   }
   bool Open(const std::string& store) {
     void* object = nullptr;
-    if (FAILED(ComObject::Create<CMailFilter>(nullptr, kestrelon::IID_IMailFilter, &object))) return false;
+    if (FAILED(CreateServerObject("Lexisift.MailFilter", kestrelon::IID_IMailFilter, &object))) return false;
     filter_ = static_cast<IMailFilter*>(object);
     Bstr path(store);
     return filter_->Init(path.value) == S_OK;
@@ -94,7 +92,7 @@ bool Readable(const std::string& path) {
 
 ILockedMailFilter* CreateLockedFilter() {
   void* object = nullptr;
-  if (FAILED(ComObject::Create<CLockedMailFilter>(nullptr, kestrelon::IID_ILockedMailFilter, &object))) return nullptr;
+  if (FAILED(CreateServerObject("Lexisift.LockedMailFilter", kestrelon::IID_ILockedMailFilter, &object))) return nullptr;
   return static_cast<ILockedMailFilter*>(object);
 }
 

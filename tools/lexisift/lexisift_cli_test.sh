@@ -6,6 +6,8 @@ set -u
 tool=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# The classes the tool registers on first use go into a registry of this test's own.
+export KESTRELON_REGISTRY=$work/registry
 passed=0
 failed=0
 
@@ -80,6 +82,14 @@ expect "marker unset" 0 $'none\n' -- marker --store "$work/shared.dat" msg-17
 expect "marker set" 0 "" -- marker --store "$work/shared.dat" msg-17 spam
 expect "marker read back" 0 $'spam\n' -- marker --store "$work/shared.dat" msg-17
 expect "marker bad mark" 64 "" -- marker --store "$work/shared.dat" msg-17 maybe
+
+# Registration: unregistering removes the classes; the next command registers them again.
+expect "unregister" 0 "" -- unregister
+[ -d "$KESTRELON_REGISTRY/HKEY_CLASSES_ROOT/clsid" ] && [ ! -e "$KESTRELON_REGISTRY/HKEY_CLASSES_ROOT/lexisift.mailfilter" ] && passed=$((passed + 1)) || {
+  failed=$((failed + 1)); echo "FAIL unregister left the ProgID"; }
+expect "first use registers again" 0 $'none\n' -- marker --store "$work/shared.dat" msg-18
+expect "register" 0 "" -- register
+expect "register takes no arguments" 64 "" -- register now
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
