@@ -72,12 +72,14 @@ class Filter {
   ~Filter() {
     if (filter_) filter_->Release();
   }
-  bool Open(const std::string& store) {
+  // 0 when the store is open, else the exit status after saying why on stderr.
+  int Open(const std::string& store) {
     void* object = nullptr;
-    if (FAILED(CreateServerObject("Lexisift.MailFilter", kestrelon::IID_IMailFilter, &object))) return false;
+    if (FAILED(CreateServerObject("Lexisift.MailFilter", kestrelon::IID_IMailFilter, &object))) return kNoServer;
     filter_ = static_cast<IMailFilter*>(object);
     Bstr path(store);
-    return filter_->Init(path.value) == S_OK;
+    if (filter_->Init(path.value) != S_OK) return UsageError("cannot open the store " + store);
+    return 0;
   }
   IMailFilter* operator->() { return filter_; }
 
@@ -117,7 +119,7 @@ struct SplitMail {
 
 int ProcessShared(const std::string& store, const Args& files) {
   ILockedMailFilter* filter = CreateLockedFilter();
-  if (!filter) return UsageError("cannot create the filter");
+  if (!filter) return kNoServer;
   Bstr path(store);
   int status = 0;
   for (const auto& file : files) {
@@ -135,7 +137,7 @@ int ProcessShared(const std::string& store, const Args& files) {
 
 int LearnShared(const std::string& store, const Args& files, VARIANT_BOOL spam, bool remove, bool swap) {
   ILockedMailFilter* filter = CreateLockedFilter();
-  if (!filter) return UsageError("cannot create the filter");
+  if (!filter) return kNoServer;
   Bstr path(store);
   int status = 0;
   for (const auto& file : files) {
@@ -179,7 +181,7 @@ int RunProcess(const Args& args) {
   if (p.flags["--shared"]) return ProcessShared(p.values["--store"], p.operands);
 
   Filter filter;
-  if (!filter.Open(p.values["--store"])) return UsageError("cannot open the store " + p.values["--store"]);
+  if (int status = filter.Open(p.values["--store"])) return status;
   filter->put_ContentType(type);
   filter->put_HTTPScanTimeout(static_cast<LONG>(timeout));
   for (const auto& file : p.operands) {
@@ -204,7 +206,7 @@ int RunLearn(const Args& args) {
   if (p.flags["--shared"]) return LearnShared(p.values["--store"], p.operands, spam, p.flags["--delete"], p.flags["--swap"]);
 
   Filter filter;
-  if (!filter.Open(p.values["--store"])) return UsageError("cannot open the store " + p.values["--store"]);
+  if (int status = filter.Open(p.values["--store"])) return status;
   for (const auto& file : p.operands) {
     Bstr path(file);
     HRESULT hr = p.flags["--delete"] ? filter->DeleteMailFile(path.value, spam)
@@ -227,7 +229,7 @@ int RunScore(const Args& args) {
     return UsageError("cannot read " + p.values["--body"]);
 
   Filter filter;
-  if (!filter.Open(p.values["--store"])) return UsageError("cannot open the store " + p.values["--store"]);
+  if (int status = filter.Open(p.values["--store"])) return status;
   Bstr headerText(UpToFirstNul(header)), bodyText(UpToFirstNul(body));
   float score = 0;
   LONG address = 0;
@@ -245,7 +247,7 @@ int RunProcessDir(const Args& args) {
   if (!Parse(args, {"--store"}, {}, p, error)) return UsageError("process-dir: " + error);
   if (p.operands.size() != 1) return UsageError("usage: lexisift process-dir --store PATH DIR");
   Filter filter;
-  if (!filter.Open(p.values["--store"])) return UsageError("cannot open the store " + p.values["--store"]);
+  if (int status = filter.Open(p.values["--store"])) return status;
   Bstr folder(p.operands[0]);
   if (filter->ProcessMailDirectory(folder.value) != S_OK) return UsageError("cannot read the folder " + p.operands[0]);
   return 0;
@@ -258,7 +260,7 @@ int RunMarker(const Args& args) {
   if (p.operands.empty() || p.operands.size() > 2) return UsageError("usage: lexisift marker --store PATH ID [none|ham|spam]");
   static const char* const kNames[] = {"none", "ham", "spam"};
   ILockedMailFilter* filter = CreateLockedFilter();
-  if (!filter) return UsageError("cannot create the filter");
+  if (!filter) return kNoServer;
   Bstr path(p.values["--store"]), id(p.operands[0]);
   int status = 0;
   if (p.operands.size() == 2) {

@@ -29,14 +29,16 @@ HRESULT CallServerEntry(const char* entry) {
 
 HRESULT CreateServerObject(const std::string& progId, REFIID iid, void** object) {
   HRESULT hr = platform::CreateInstanceByProgId(progId, iid, object);
-  if (hr != CO_E_CLASSSTRING && hr != REGDB_E_CLASSNOTREG) return hr;
-  if (!platform::MayRegisterServersOnFirstUse()) {
+  bool unregistered = hr == CO_E_CLASSSTRING || hr == REGDB_E_CLASSNOTREG;
+  if (unregistered && !platform::MayRegisterServersOnFirstUse()) {
     std::fprintf(stderr, "lexisift: the Lexisift server is not registered; register it with: regsvr32 \"%s\"\n",
                  ServerBesideTool().c_str());
     return hr;
   }
-  if (FAILED(CallServerEntry("DllRegisterServer"))) return hr;
-  return platform::CreateInstanceByProgId(progId, iid, object);
+  if (unregistered && SUCCEEDED(CallServerEntry("DllRegisterServer")))
+    hr = platform::CreateInstanceByProgId(progId, iid, object);
+  if (FAILED(hr)) std::fprintf(stderr, "lexisift: cannot create %s (0x%08X)\n", progId.c_str(), static_cast<unsigned>(hr));
+  return hr;
 }
 
 int RunRegister(const Args& args) {

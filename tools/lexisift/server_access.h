@@ -9,6 +9,9 @@
 
 namespace lexisift {
 
+// Exit status when the server's objects cannot be created.
+constexpr int kNoServer = 1;
+
 // The server library beside this program.
 std::string ServerBesideTool();
 
