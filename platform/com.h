@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <oaidl.h>
 #include <ocidl.h>
+#include <olectl.h>
 #include <oleauto.h>
 #include <unknwn.h>
 #else

@@ -10,7 +10,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace platform {
 
@@ -104,7 +103,5 @@ bool CreateFolder(const std::string& path);
 // The last write of a file as a Windows file time: 100-nanosecond intervals since
 // 1601-01-01 UTC.
 bool LastWriteTime(const std::string& path, uint64_t& fileTime);
-// The names in a folder (without "." and ".."), in the order the file system lists them.
-bool ListFolder(const std::string& path, std::vector<std::string>& names);
 
 }  // namespace platform

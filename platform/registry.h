@@ -57,7 +57,7 @@ class RegistryKey {
   bool WriteDword(const std::string& name, uint32_t number);
   bool DeleteValue(const std::string& name);
 
-  // Names of the direct subkeys (in lower case on the folder-backed registry).
+  // Names of the direct subkeys, spelled as they were created.
   std::vector<std::string> SubkeyNames() const;
 
   // Deletes a key with everything below it.

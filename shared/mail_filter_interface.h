@@ -3,17 +3,9 @@
 #pragma once
 
 #include "platform/com.h"
+#include "shared/filter_enums.h"
 
 namespace kestrelon {
-
-enum KESTRELON_MARKER : int32_t { MARK_NONE = 0, MARK_HAM = 1, MARK_SPAM = 2 };
-
-enum CONTENT_TYPE : int32_t {
-  CONTENT_TYPE_PLAIN = 0,
-  CONTENT_TYPE_HTML = 1,
-  CONTENT_TYPE_RTF = 2,
-  CONTENT_TYPE_IMG = 3,
-};
 
 // {FE2EEAFC-3828-4456-A690-42291EB5F033}
 inline constexpr GUID LIBID_Lexisift = {0xFE2EEAFC, 0x3828, 0x4456, {0xA6, 0x90, 0x42, 0x29, 0x1E, 0xB5, 0xF0, 0x33}};

@@ -14,6 +14,8 @@ namespace {
 constexpr char kLinkPattern[] = "http.?://[^ /\r\n]*";
 constexpr char kNumberPattern[] = "[0-9]+[.,]+[0-9]+[.,]*[0-9]*[.,]*[0-9]*";
 constexpr char kFieldPattern[] = " *{[^\r\n]*}";  // after the field name
+constexpr char kFirstLinkPattern[] = "(http.?://)|(www.)[^ \r\n]*";
+constexpr char kMarkupPattern[] = "<[^>]*>";
 constexpr std::array<const char*, 5> kHeaderFields = {"Reply-To:", "Return-Path:", "To:", "From:", "Subject:"};
 
 // The bytes that end a word; 0xA7 is the section sign of the Western code page.
@@ -57,6 +59,8 @@ MailTokenizer::MailTokenizer() {
   link_.Compile(kLinkPattern, false);
   number_.Compile(kNumberPattern, true);
   for (size_t i = 0; i < kHeaderFields.size(); ++i) fields_[i].Compile(std::string(kHeaderFields[i]) + kFieldPattern, false);
+  firstLink_.Compile(kFirstLinkPattern, false);
+  markup_.Compile(kMarkupPattern, false);
 }
 
 void MailTokenizer::CountLinks(char* text, size_t length, TokenTable& table) {
@@ -108,10 +112,45 @@ void MailTokenizer::TokenizeHeader(char* text, TokenTable& table) {
 
 void MailTokenizer::TokenizeBody(char* text, TokenTable& table) {
   size_t length = std::strlen(text);
-  if (linkDetector_) linkDetector_->DetectLink(std::string_view(text, length));
+  DetectLink(std::string_view(text, length));
   if (length == 0) return;
   CountLinks(text, length, table);
   CountNumbers(text, length, table);
+  SplitIntoWords(std::string_view(text, length), "", table);
+}
+
+void MailTokenizer::DetectLink(std::string_view text) {
+  linkStatus_ = 200;
+  pendingLink_.clear();
+  size_t limit = (contentType_ == CONTENT_TYPE_HTML || contentType_ == CONTENT_TYPE_RTF) ? 3 * shortMailLimit_ : shortMailLimit_;
+  if (text.empty() || scanner_.TimeoutMilliseconds() < 1000 || text.size() >= limit) return;
+  PatternMatch m;
+  if (!firstLink_.Search(text, 0, m)) return;
+  std::string_view link = text.substr(m.start, m.end - m.start);
+  // Only the scheme alternative can begin with an h; the other one is written from www on.
+  if (link[0] != 'h' && link[0] != 'H') pendingLink_ = "http://";
+  pendingLink_.append(link);
+}
+
+bool MailTokenizer::FetchAndTokenizeLink(TokenTable& table) {
+  if (pendingLink_.empty()) return false;
+  std::string page = scanner_.Fetch(pendingLink_);
+  linkStatus_ = scanner_.Status();
+  if (!page.empty()) TokenizePage(page.data(), table);
+  pendingLink_.clear();
+  return true;
+}
+
+void MailTokenizer::TokenizePage(char* text, TokenTable& table) {
+  size_t length = std::strlen(text);
+  CountLinks(text, length, table);
+  CountNumbers(text, length, table);
+  // Markup gives no words for plain-text mails; for the other types its words count too.
+  if (contentType_ == CONTENT_TYPE_PLAIN) {
+    PatternMatch m;
+    for (size_t from = 0; markup_.Search(std::string_view(text, length), from, m); from = m.end)
+      std::memset(text + m.start, '*', m.end - m.start);
+  }
   SplitIntoWords(std::string_view(text, length), "", table);
 }
 

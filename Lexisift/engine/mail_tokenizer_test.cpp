@@ -84,15 +84,3 @@ TEST(MailTokenizer, KeysReachTheStoreLimitOf22Bytes) {
   EXPECT_EQ(c.begin()->first.size(), 22u);
 }
 
-TEST(MailTokenizer, LinkDetectorSeesTheUntouchedBody) {
-  struct Recorder : kestrelon::BodyLinkDetector {
-    std::string seen;
-    void DetectLink(std::string_view body) override { seen.assign(body); }
-  } recorder;
-  MailTokenizer tokenizer;
-  tokenizer.SetLinkDetector(&recorder);
-  std::string body = "x http://a.b/c y";
-  TokenTable t;
-  tokenizer.TokenizeBody(body.data(), t);
-  EXPECT_EQ(recorder.seen, "x http://a.b/c y");
-}

@@ -32,6 +32,15 @@ HRESULT LookUpNames(const DispatchName* table, size_t tableSize, LPOLESTR* names
   return hr;
 }
 
+HRESULT InvokeResult(HRESULT hr, EXCEPINFO* exception) {
+  if (!FAILED(hr)) return hr;
+  if (exception) {
+    *exception = EXCEPINFO{};
+    exception->scode = hr;
+  }
+  return DISP_E_EXCEPTION;
+}
+
 DispatchCall::DispatchCall(WORD flags, DISPPARAMS* params, VARIANT* result, UINT* argError)
     : flags_(flags), params_(params ? params : &empty_), result_(result), argError_(argError) {}
 

@@ -23,6 +23,10 @@ HRESULT LookUpNames(const DispatchName (&table)[N], LPOLESTR* names, UINT count,
   return LookUpNames(table, N, names, count, ids);
 }
 
+// What Invoke hands back for a member's result `hr`: a failure becomes DISP_E_EXCEPTION
+// with the caller's exception information filled in.
+HRESULT InvokeResult(HRESULT hr, EXCEPINFO* exception);
+
 // One Invoke's arguments, addressed by parameter position (0 = first declared). Each
 // accessor returns S_OK or the dispatch error to hand back, and records the failing
 // argument in the caller's argError.

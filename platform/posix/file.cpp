@@ -13,7 +13,6 @@
 #include "platform/file.h"
 
 #include <cerrno>
-#include <dirent.h>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -272,18 +271,6 @@ bool LastWriteTime(const std::string& path, uint64_t& fileTime) {
   constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
   fileTime = kUnixEpochAsFileTime + static_cast<uint64_t>(st.st_mtim.tv_sec) * 10000000ull +
              static_cast<uint64_t>(st.st_mtim.tv_nsec) / 100;
-  return true;
-}
-
-bool ListFolder(const std::string& path, std::vector<std::string>& names) {
-  names.clear();
-  DIR* dir = opendir(path.c_str());
-  if (!dir) return false;
-  while (dirent* entry = readdir(dir)) {
-    std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  closedir(dir);
   return true;
 }
 

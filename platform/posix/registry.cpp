@@ -1,7 +1,8 @@
 // The registry as a folder tree: root/<hive>/<key>/<key>/..., each value a file "@<name>"
 // holding its 32-bit little-endian type code followed by its bytes. Names are folded to
 // lower case and bytes outside a plain set are written as %XX, so every key and value
-// name maps to one file name. A value is written to a temporary file and renamed into
+// name maps to one file name; a key keeps the spelling it was created with in a file "="
+// inside its folder, as the Windows registry keeps the case of key names. A value is written to a temporary file and renamed into
 // place, so readers in other processes see the old or the new value, never a mix.
 #include "platform/registry.h"
 
@@ -75,10 +76,13 @@ std::string Decode(const std::string& file) {
   return out;
 }
 
-// The folder of a key, or "" when the subkey names an empty component only.
-std::string KeyFolder(Hive hive, const std::string& subkey, std::vector<std::string>* levels = nullptr) {
+// The folder of a key. With `levels`, every folder from the hive down, and with
+// `spellings` the key name of each of them as written (empty for the hive).
+std::string KeyFolder(Hive hive, const std::string& subkey, std::vector<std::string>* levels = nullptr,
+                      std::vector<std::string>* spellings = nullptr) {
   std::string folder = RootFolder() + "/" + HiveName(hive);
   if (levels) levels->push_back(folder);
+  if (spellings) spellings->push_back("");
   size_t start = 0;
   while (start <= subkey.size()) {
     size_t end = subkey.find('\\', start);
@@ -86,10 +90,38 @@ std::string KeyFolder(Hive hive, const std::string& subkey, std::vector<std::str
     if (end > start) {
       folder += "/" + Encode(subkey.substr(start, end - start));
       if (levels) levels->push_back(folder);
+      if (spellings) spellings->push_back(subkey.substr(start, end - start));
     }
     start = end + 1;
   }
   return folder;
+}
+
+constexpr const char* kSpellingFile = "/=";
+
+// Writes `text` to `path` through a temporary file renamed into place.
+bool WriteWhole(const std::string& folder, const std::string& path, const std::string& text) {
+  static std::atomic<unsigned> counter{0};
+  std::string temp = folder + "/~" + std::to_string(getpid()) + "." + std::to_string(counter++);
+  FILE* f = std::fopen(temp.c_str(), "wb");
+  if (!f) return false;
+  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  ok = std::fclose(f) == 0 && ok;
+  if (ok) ok = std::rename(temp.c_str(), path.c_str()) == 0;
+  if (!ok) std::remove(temp.c_str());
+  return ok;
+}
+
+std::string ReadWhole(const std::string& path, bool& found) {
+  std::string bytes;
+  FILE* f = std::fopen(path.c_str(), "rb");
+  found = f != nullptr;
+  if (!f) return bytes;
+  char buffer[4096];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
+  std::fclose(f);
+  return bytes;
 }
 
 bool IsFolder(const std::string& path) {
@@ -124,10 +156,15 @@ bool RegistryKey::Create(Hive hive, const std::string& subkey) {
   for (size_t pos = 1; pos < root.size(); ++pos)
     if (root[pos] == '/') mkdir(root.substr(0, pos).c_str(), 0777);
   mkdir(root.c_str(), 0777);
-  std::vector<std::string> levels;
-  std::string folder = KeyFolder(hive, subkey, &levels);
-  for (const std::string& level : levels)
-    if (mkdir(level.c_str(), 0777) != 0 && errno != EEXIST) return false;
+  std::vector<std::string> levels, spellings;
+  std::string folder = KeyFolder(hive, subkey, &levels, &spellings);
+  for (size_t i = 0; i < levels.size(); ++i) {
+    if (mkdir(levels[i].c_str(), 0777) == 0) {
+      if (!spellings[i].empty()) WriteWhole(levels[i], levels[i] + kSpellingFile, spellings[i]);
+    } else if (errno != EEXIST) {
+      return false;
+    }
+  }
   if (!IsFolder(folder)) return false;
   folder_ = folder;
   return true;
@@ -139,14 +176,9 @@ void RegistryKey::Close() { folder_.clear(); }
 
 bool RegistryKey::Read(const std::string& name, RegValue& value) const {
   if (folder_.empty()) return false;
-  FILE* f = std::fopen((folder_ + "/@" + Encode(name)).c_str(), "rb");
-  if (!f) return false;
-  std::string bytes;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
-  std::fclose(f);
-  if (bytes.size() < 4) return false;
+  bool found = false;
+  std::string bytes = ReadWhole(folder_ + "/@" + Encode(name), found);
+  if (!found || bytes.size() < 4) return false;
   const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
   value.type = b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<uint32_t>(b[3]) << 24);
   value.data = bytes.substr(4);
@@ -155,18 +187,9 @@ bool RegistryKey::Read(const std::string& name, RegValue& value) const {
 
 bool RegistryKey::Write(const std::string& name, uint32_t type, const std::string& data) {
   if (folder_.empty()) return false;
-  static std::atomic<unsigned> counter{0};
-  std::string temp = folder_ + "/~" + std::to_string(getpid()) + "." + std::to_string(counter++);
-  FILE* f = std::fopen(temp.c_str(), "wb");
-  if (!f) return false;
-  unsigned char head[4] = {static_cast<unsigned char>(type & 0xFF), static_cast<unsigned char>((type >> 8) & 0xFF),
-                           static_cast<unsigned char>((type >> 16) & 0xFF),
-                           static_cast<unsigned char>((type >> 24) & 0xFF)};
-  bool ok = std::fwrite(head, 1, 4, f) == 4 && std::fwrite(data.data(), 1, data.size(), f) == data.size();
-  ok = std::fclose(f) == 0 && ok;
-  if (ok) ok = std::rename(temp.c_str(), (folder_ + "/@" + Encode(name)).c_str()) == 0;
-  if (!ok) std::remove(temp.c_str());
-  return ok;
+  const char head[4] = {static_cast<char>(type & 0xFF), static_cast<char>((type >> 8) & 0xFF),
+                        static_cast<char>((type >> 16) & 0xFF), static_cast<char>((type >> 24) & 0xFF)};
+  return WriteWhole(folder_, folder_ + "/@" + Encode(name), std::string(head, 4) + data);
 }
 
 bool RegistryKey::DeleteValue(const std::string& name) {
@@ -180,8 +203,11 @@ std::vector<std::string> RegistryKey::SubkeyNames() const {
   if (!dir) return names;
   while (dirent* entry = readdir(dir)) {
     std::string file = entry->d_name;
-    if (file.empty() || file[0] == '.' || file[0] == '@' || file[0] == '~') continue;
-    if (IsFolder(folder_ + "/" + file)) names.push_back(Decode(file));
+    if (file.empty() || file[0] == '.' || file[0] == '@' || file[0] == '~' || file[0] == '=') continue;
+    if (!IsFolder(folder_ + "/" + file)) continue;
+    bool found = false;
+    std::string spelling = ReadWhole(folder_ + "/" + file + kSpellingFile, found);
+    names.push_back(found && !spelling.empty() ? spelling : Decode(file));
   }
   closedir(dir);
   return names;

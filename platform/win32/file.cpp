@@ -159,17 +159,4 @@ bool LastWriteTime(const std::string& path, uint64_t& fileTime) {
   return true;
 }
 
-bool ListFolder(const std::string& path, std::vector<std::string>& names) {
-  names.clear();
-  WIN32_FIND_DATAA found{};
-  HANDLE h = FindFirstFileA((path + "\\*").c_str(), &found);
-  if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
-  do {
-    std::string name = found.cFileName;
-    if (name != "." && name != "..") names.push_back(name);
-  } while (FindNextFileA(h, &found));
-  FindClose(h);
-  return true;
-}
-
 }  // namespace platform

@@ -25,5 +25,10 @@ int RunMatch(const Args& args);
 int RunStats(const Args& args);
 int RunDump(const Args& args);
 int RunCheck(const Args& args);
+int RunProcess(const Args& args);
+int RunLearn(const Args& args);
+int RunScore(const Args& args);
+int RunProcessDir(const Args& args);
+int RunMarker(const Args& args);
 
 }  // namespace lexisift

@@ -6,6 +6,8 @@ set -u
 tool=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# The classes the tool registers on first use go into a registry of this test's own.
+export KESTRELON_REGISTRY=$work/registry
 passed=0
 failed=0
 
@@ -54,6 +56,40 @@ expect "group took no part" 0 $'match 0 1\ngroup 1 0 1\n' -- match '{x}|{a}' "$w
 expect "bad start" 64 "" -- match 'a' "$work/t4" -1
 expect "start past the end" 1 $'nomatch\n' -- match 'a' "$work/t4" 99
 expect "missing file" 64 "" -- match 'a' "$work/missing"
+
+# The filter commands over a store of their own.
+printf 'hello world' > "$work/hw"
+expect "score on an empty store" 0 $'score 0.307692\n0.400000\thello\n0.400000\tworld\n' -- \
+  score --store "$work/s.dat" --body "$work/hw"
+printf 'Subject: cheap pills\r\n\r\nbuy cheap pills now\r\n' > "$work/spam.eml"
+printf 'Subject: meeting\r\n\r\nagenda for the project meeting\r\n' > "$work/ham.eml"
+expect "learn spam" 0 "" -- learn --store "$work/s.dat" --spam "$work/spam.eml"
+expect "process before twenty ham mails" 0 $'ham\t'"$work/spam.eml"$'\nham\t'"$work/ham.eml"$'\n' -- \
+  process --store "$work/s.dat" "$work/spam.eml" "$work/ham.eml"
+expect "learn needs a verdict" 64 "" -- learn --store "$work/s.dat" "$work/ham.eml"
+expect "learn needs a readable file" 64 "" -- learn --store "$work/s.dat" --ham "$work/missing"
+expect "process needs a store" 64 "" -- process "$work/ham.eml"
+expect "unknown type" 64 "" -- process --store "$work/s.dat" --type pdf "$work/ham.eml"
+mkdir "$work/dir" && cp "$work/ham.eml" "$work/dir/a.eml" && cp "$work/ham.eml" "$work/dir/b.eml" && cp "$work/ham.eml" "$work/dir/c.eml"
+expect "process-dir" 0 "" -- process-dir --store "$work/s2.dat" "$work/dir"
+expect "score after process-dir" 0 $'score 0.000102\n0.010000\tmeeting\n0.010000\tS*meeting\n' -- \
+  score --store "$work/s2.dat" --header <(printf 'Subject: meeting\r\n') --body <(printf 'meeting\r\n')
+
+# The shared store and its markers.
+expect "learn shared" 0 "" -- learn --store "$work/shared.dat" --shared --ham "$work/ham.eml" "$work/ham.eml"
+expect "process shared" 0 $'ham\t'"$work/spam.eml"$'\n' -- process --store "$work/shared.dat" --shared "$work/spam.eml"
+expect "marker unset" 0 $'none\n' -- marker --store "$work/shared.dat" msg-17
+expect "marker set" 0 "" -- marker --store "$work/shared.dat" msg-17 spam
+expect "marker read back" 0 $'spam\n' -- marker --store "$work/shared.dat" msg-17
+expect "marker bad mark" 64 "" -- marker --store "$work/shared.dat" msg-17 maybe
+
+# Registration: unregistering removes the classes; the next command registers them again.
+expect "unregister" 0 "" -- unregister
+[ -d "$KESTRELON_REGISTRY/HKEY_CLASSES_ROOT/clsid" ] && [ ! -e "$KESTRELON_REGISTRY/HKEY_CLASSES_ROOT/lexisift.mailfilter" ] && passed=$((passed + 1)) || {
+  failed=$((failed + 1)); echo "FAIL unregister left the ProgID"; }
+expect "first use registers again" 0 $'none\n' -- marker --store "$work/shared.dat" msg-18
+expect "register" 0 "" -- register
+expect "register takes no arguments" 64 "" -- register now
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

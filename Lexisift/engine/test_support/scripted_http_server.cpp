@@ -1,0 +1,69 @@
+#include "Lexisift/engine/test_support/scripted_http_server.h"
+
+#include "platform/time.h"
+
+namespace kestrelon::testing {
+
+namespace {
+constexpr uint32_t kPollMs = 20;
+constexpr uint32_t kLifetimeMs = 60000;
+}  // namespace
+
+ScriptedHttpServer::ScriptedHttpServer(HttpAnswer answer) : answer_(std::move(answer)) {
+  platform::NetStartup();
+  if (listener_.Listen()) {
+    port_ = listener_.Port();
+    thread_ = std::thread(&ScriptedHttpServer::Run, this);
+  }
+}
+
+ScriptedHttpServer::~ScriptedHttpServer() {
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
+}
+
+std::string ScriptedHttpServer::Url(const std::string& path) const {
+  return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+int ScriptedHttpServer::Requests() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return static_cast<int>(lines_.size());
+}
+
+std::vector<std::string> ScriptedHttpServer::RequestLines() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lines_;
+}
+
+void ScriptedHttpServer::Run() {
+  uint32_t started = platform::TickCount();
+  while (!stop_ && platform::TicksBetween(started, platform::TickCount()) < kLifetimeMs) {
+    std::unique_ptr<platform::TcpConnection> connection = listener_.Accept(kPollMs);
+    if (connection) Serve(*connection);
+  }
+}
+
+void ScriptedHttpServer::Serve(platform::TcpConnection& connection) {
+  std::string request;
+  char buffer[2048];
+  while (request.find("\r\n\r\n") == std::string::npos && request.size() < 65536 && !stop_) {
+    long got = connection.Receive(buffer, sizeof buffer, 2000);
+    if (got <= 0) return;
+    request.append(buffer, static_cast<size_t>(got));
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.push_back(request.substr(0, request.find("\r\n")));
+  }
+  for (uint32_t waited = 0; waited < answer_.delayMs && !stop_; waited += kPollMs)
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+  if (stop_) return;
+  std::string reply = "HTTP/1.0 " + std::to_string(answer_.status) + " Scripted\r\n";
+  if (!answer_.contentType.empty()) reply += "Content-Type: " + answer_.contentType + "\r\n";
+  reply += "Content-Length: " + std::to_string(answer_.body.size()) + "\r\nConnection: close\r\n\r\n";
+  reply += answer_.body;
+  connection.SendAll(reply, 5000);
+}
+
+}  // namespace kestrelon::testing

@@ -1,0 +1,47 @@
+// A scripted HTTP server on 127.0.0.1 for tests: every request gets the same answer,
+// optionally after a delay; it records the request lines and stops by itself when
+// destroyed (or after a minute).
+#pragma once
+
+#include "platform/net.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kestrelon::testing {
+
+struct HttpAnswer {
+  int status = 200;
+  std::string contentType = "text/html";  // empty: no Content-Type header
+  std::string body;
+  uint32_t delayMs = 0;  // before the answer is sent
+};
+
+class ScriptedHttpServer {
+ public:
+  explicit ScriptedHttpServer(HttpAnswer answer);
+  ~ScriptedHttpServer();
+
+  // "http://127.0.0.1:<port>" followed by `path`.
+  std::string Url(const std::string& path = "/") const;
+  int Requests() const;
+  std::vector<std::string> RequestLines() const;
+
+ private:
+  void Run();
+  void Serve(platform::TcpConnection& connection);
+
+  HttpAnswer answer_;
+  platform::TcpListener listener_;
+  uint16_t port_ = 0;
+  std::atomic<bool> stop_{false};
+  mutable std::mutex mutex_;
+  std::vector<std::string> lines_;
+  std::thread thread_;
+};
+
+}  // namespace kestrelon::testing

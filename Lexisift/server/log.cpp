@@ -1,0 +1,81 @@
+#include "Lexisift/server/log.h"
+
+#include "platform/system_error.h"
+#include "platform/time.h"
+
+#include <ctime>
+
+namespace kestrelon {
+
+namespace {
+constexpr size_t kMaxStamp = 127;
+}
+
+CLog::CLog(IUnknown* outer) : ComObject(outer) {}
+
+CLog::~CLog() {
+  if (file_.IsOpen()) file_.Flush();
+}
+
+void* CLog::FindInterface(REFIID riid) {
+  if (IsEqualGUID(riid, IID_IDispatch) || IsEqualGUID(riid, IID_ILog)) return static_cast<ILog*>(this);
+  if (IsEqualGUID(riid, IID_IProvideClassInfo)) return static_cast<IProvideClassInfo*>(this);
+  return nullptr;
+}
+
+std::string CLog::TimeStamp(const std::tm& local) {
+  // The "C" locale's %c, spelled out so that every system writes the same bytes.
+  char stamp[kMaxStamp + 1];
+  size_t n = std::strftime(stamp, sizeof stamp, "%m/%d/%y %H:%M:%S ", &local);
+  return std::string(stamp, n);
+}
+
+void CLog::Append(const std::string& text) {
+  if (text.empty() || !file_.WriteAt(end_, text.data(), text.size())) return;
+  end_ += text.size();
+}
+
+HRESULT CLog::Init(BSTR FilePath) {
+  // A second Init closes the first file before it opens the new one.
+  if (file_.IsOpen()) {
+    file_.Flush();
+    file_.Close();
+  }
+  platform::File file;
+  if (!file.Open(platform::BstrToAnsi(FilePath), platform::Access::ReadWrite, platform::kShareRead,
+                 platform::Disposition::OpenAlways))
+    return platform::LastSystemError();
+  uint64_t size = 0;
+  if (!file.Size(size)) return platform::LastSystemError();
+  file_ = std::move(file);
+  end_ = size;
+  return S_OK;
+}
+
+HRESULT CLog::LogError(char* Function, char* Error) {
+  if (!file_.IsOpen()) return S_OK;
+  try {
+    Append(TimeStamp(platform::LocalTimeNow()));
+    std::string line = "Error in function: ";
+    line += Function ? Function : "";
+    line += " - Error: ";
+    line += Error ? Error : "";
+    line += "\r\n";
+    Append(line);
+  } catch (...) {
+    // A line that cannot be built is simply missing.
+  }
+  return S_OK;
+}
+
+HRESULT CLog::LogInfo(char* Info) {
+  if (!file_.IsOpen()) return S_OK;
+  try {
+    Append(TimeStamp(platform::LocalTimeNow()));
+    Append(Info ? Info : "");
+  } catch (...) {
+  }
+  return S_OK;
+}
+
+}  // namespace kestrelon

@@ -1,0 +1,48 @@
+// CLog: appends time-stamped lines to a text file that other programs may read while it
+// is open, but no second writer may open.
+#pragma once
+
+#include "Lexisift/server/com_object.h"
+#include "platform/file.h"
+#include "shared/log_interface.h"
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+namespace kestrelon {
+
+class CLog : public ILog, public IProvideClassInfo, public ComObject {
+ public:
+  explicit CLog(IUnknown* outer);
+  ~CLog() override;
+
+  KESTRELON_DELEGATING_UNKNOWN
+
+  // IDispatch
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                   EXCEPINFO* exception, UINT* argError) override;
+
+  // IProvideClassInfo
+  HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** info) override;
+
+  // ILog
+  HRESULT STDMETHODCALLTYPE LogError(char* Function, char* Error) override;
+  HRESULT STDMETHODCALLTYPE LogInfo(char* Info) override;
+  HRESULT STDMETHODCALLTYPE Init(BSTR FilePath) override;
+
+  // "MM/DD/YY HH:MM:SS " for the given local time.
+  static std::string TimeStamp(const std::tm& local);
+
+ private:
+  void* FindInterface(REFIID riid) override;
+  void Append(const std::string& text);
+
+  platform::File file_;
+  uint64_t end_ = 0;
+};
+
+}  // namespace kestrelon
