@@ -2,7 +2,9 @@
 
 #include "Lexisift/store/store_recovery.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <unordered_set>
@@ -12,6 +14,8 @@ namespace kestrelon {
 namespace {
 
 constexpr size_t kMaxRecordSize = CPersistMap::kRecordHeaderSize + kMaxKeyLength + 1;
+// Larger stores are read from the file; records are addressed by 32-bit offsets anyway.
+constexpr uint64_t kMaxImageSize = uint64_t{1} << 30;
 
 int32_t ReadI32(const unsigned char* p) {
   return static_cast<int32_t>(p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24));
@@ -67,6 +71,7 @@ CPersistMap::CPersistMap(const std::string& path) : fileName_(path) {
   } else {
     ReadMailCounters();
   }
+  LoadImage();
 }
 
 CPersistMap::~CPersistMap() {
@@ -91,6 +96,67 @@ void CPersistMap::ReadMailCounters() {
 
 bool CPersistMap::FileSize(uint64_t& size) { return file_.Size(size); }
 
+void CPersistMap::LoadImage() {
+  uint64_t size = 0;
+  if (!file_.Size(size) || size > kMaxImageSize) return;
+  try {
+    image_.resize(static_cast<size_t>(size));
+  } catch (const std::bad_alloc&) {
+    DropImage();
+    return;
+  }
+  size_t got = 0;
+  if (!file_.ReadAt(0, image_.data(), image_.size(), got) || got != image_.size()) {
+    DropImage();
+    return;
+  }
+  imaged_ = true;
+}
+
+void CPersistMap::DropImage() {
+  imaged_ = false;
+  std::vector<unsigned char>().swap(image_);
+}
+
+bool CPersistMap::ReadBytes(uint64_t offset, void* buffer, size_t size, size_t& got) {
+  if (!imaged_) return file_.ReadAt(offset, buffer, size, got);
+  got = 0;
+  if (offset < image_.size()) {
+    got = static_cast<size_t>(std::min<uint64_t>(size, image_.size() - offset));
+    std::memcpy(buffer, image_.data() + offset, got);
+  }
+  return true;
+}
+
+bool CPersistMap::WriteBytes(uint64_t offset, const void* buffer, size_t size) {
+  if (!file_.WriteAt(offset, buffer, size)) {
+    // What reached the file is unknown now; from here on it is read directly.
+    DropImage();
+    return false;
+  }
+  if (imaged_ && size > 0) {
+    try {
+      if (offset + size > image_.size()) {
+        if (offset + size > kMaxImageSize) {
+          DropImage();
+          return true;
+        }
+        image_.resize(static_cast<size_t>(offset + size));
+      }
+      std::memcpy(image_.data() + offset, buffer, size);
+    } catch (const std::bad_alloc&) {
+      DropImage();
+    }
+  }
+  return true;
+}
+
+bool CPersistMap::EndOfFile(uint64_t& size) {
+  if (!imaged_) return file_.Size(size);
+  size = image_.size();
+  return true;
+}
+
 uint32_t CPersistMap::Bucket(std::string_view key) {
   int32_t sum = 0;
   for (size_t i = 0; i < key.size(); ++i)
@@ -108,12 +174,12 @@ CPersistMap::Place CPersistMap::Locate(std::string_view key) {
   unsigned char buffer[kMaxRecordSize];
   for (;;) {
     size_t got = 0;
-    if (!file_.ReadAt(p, buffer, sizeof buffer, got) || got < kRecordHeaderSize) throw StoreError(kErrRead);
+    if (!ReadBytes(p, buffer, sizeof buffer, got) || got < kRecordHeaderSize) throw StoreError(kErrRead);
     uint32_t next = ReadU32(buffer + 8);
     if (buffer[12] == key.size()) {
       if (got < kRecordHeaderSize + key.size() + 1) {
         size_t more = 0;  // a short key read is not an error: the comparison fails
-        file_.ReadAt(p + kRecordHeaderSize, buffer + kRecordHeaderSize, key.size() + 1, more);
+        ReadBytes(p + kRecordHeaderSize, buffer + kRecordHeaderSize, key.size() + 1, more);
         got = kRecordHeaderSize + more;
       }
       if (got >= kRecordHeaderSize + key.size() + 1 && std::memcmp(buffer + 13, key.data(), key.size()) == 0 &&
@@ -145,10 +211,10 @@ MapItem CPersistMap::GetKeyPos(std::string_view key, bool create) {
   position_ = place.offset;
   if (!place.found && create) {
     uint64_t size = 0;
-    if (!file_.Size(size)) throw StoreError(kErrSeek);
+    if (!EndOfFile(size)) throw StoreError(kErrSeek);
     unsigned char link[4];
     PutU32(link, static_cast<uint32_t>(size));
-    file_.WriteAt(place.offset + 8, link, sizeof link);
+    WriteBytes(place.offset + 8, link, sizeof link);
     position_ = size;
   }
   return place.item;
@@ -161,20 +227,20 @@ void CPersistMap::Store(const Place& place, MapItem item) {
   if (place.found) {
     item.next = place.item.next;
     size_t n = EncodeRecord(item, record);
-    if (!file_.WriteAt(place.offset, record, n)) throw StoreError(kErrSave);
+    if (!WriteBytes(place.offset, record, n)) throw StoreError(kErrSave);
     position_ = place.offset + n;
     return;
   }
   // The new record goes to the end of the file before its chain points at it, so an
   // interrupted update leaves at worst an unlinked record, never a link into nothing.
   uint64_t size = 0;
-  if (!file_.Size(size)) throw StoreError(kErrSave);
+  if (!EndOfFile(size)) throw StoreError(kErrSave);
   item.next = 0;
   size_t n = EncodeRecord(item, record);
-  if (!file_.WriteAt(size, record, n)) throw StoreError(kErrSave);
+  if (!WriteBytes(size, record, n)) throw StoreError(kErrSave);
   unsigned char link[4];
   PutU32(link, static_cast<uint32_t>(size));
-  if (!file_.WriteAt(place.offset + 8, link, sizeof link)) throw StoreError(kErrSave);
+  if (!WriteBytes(place.offset + 8, link, sizeof link)) throw StoreError(kErrSave);
   position_ = size + n;
 }
 
@@ -233,7 +299,7 @@ void CPersistMap::Apply(const TokenTable& tokens, bool flag, Op op) {
   unsigned char head[8];
   PutU32(head, static_cast<uint32_t>(hamMails_));
   PutU32(head + 4, static_cast<uint32_t>(spamMails_));
-  file_.WriteAt(0, head, sizeof head);  // a failed header write is not reported
+  WriteBytes(0, head, sizeof head);  // a failed header write is not reported
 }
 
 void CPersistMap::AddItems(const TokenTable& tokens, bool isSpam) { Apply(tokens, isSpam, Op::Add); }
@@ -243,7 +309,7 @@ void CPersistMap::SwapItems(const TokenTable& tokens, bool toSpam) { Apply(token
 int32_t CPersistMap::EnumerateItems(bool textWanted, const std::string& outputPath) {
   std::vector<unsigned char> table(kTableSize, 0);
   size_t got = 0;
-  file_.ReadAt(0, table.data(), table.size(), got);  // read failures are not reported
+  ReadBytes(0, table.data(), table.size(), got);  // read failures are not reported
   std::string text;
   int32_t count = 0;
   unsigned char buffer[kMaxRecordSize + 256];
@@ -253,7 +319,7 @@ int32_t CPersistMap::EnumerateItems(bool textWanted, const std::string& outputPa
     while (next != 0) {
       if (next <= p) return -1;  // a chain pointing backward loops
       p = next;
-      if (!file_.ReadAt(p, buffer, kMaxRecordSize, got) || got < kRecordHeaderSize) break;
+      if (!ReadBytes(p, buffer, kMaxRecordSize, got) || got < kRecordHeaderSize) break;
       uint8_t length = buffer[12];
       if (length > kMaxKeyLength) return -1;
       if (got < kRecordHeaderSize + length + 1u || buffer[13 + length] != 0) return -1;

@@ -3,8 +3,11 @@
 // File layout (little-endian): a table of 60000 bucket slots of 13 bytes, slot 0 doubling
 // as the header (hamMails, spamMails, chain head of bucket 0, state mark), then item
 // records appended in creation order: ham, spam, next (absolute offset, 0 ends the
-// chain), key length 1..22, key bytes, 0x00. Nothing but the two mail counters is kept
-// in memory; every lookup and update goes to the file.
+// chain), key length 1..22, key bytes, 0x00. Every update is written to the file before
+// the call returns. The single-writer store also keeps a copy of the file's bytes in
+// memory, kept equal to the file by writing both, and walks its chains there: no other
+// handle may write or lock the file while it is open, so the copy cannot go stale. The
+// other forms read the file itself on every lookup.
 //
 // Failures are raised as StoreError carrying the exact message text.
 #pragma once
@@ -17,6 +20,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrelon {
 
@@ -94,11 +98,20 @@ class CPersistMap {
     MapItem item;
   };
   Place Locate(std::string_view key);
+  // File access through the in-memory copy when there is one.
+  bool ReadBytes(uint64_t offset, void* buffer, size_t size, size_t& got);
+  bool WriteBytes(uint64_t offset, const void* buffer, size_t size);
+  bool EndOfFile(uint64_t& size);
+  // Takes a copy of the whole file; without one (too large, unreadable) reads go to the file.
+  void LoadImage();
+  void DropImage();
   // Writes `item` at its place: in place when found, else appended and then linked.
   void Store(const Place& place, MapItem item);
   void Apply(const TokenTable& tokens, bool flag, Op op);
 
   uint64_t position_ = 0;  // where GetKeyPos left the file
+  bool imaged_ = false;
+  std::vector<unsigned char> image_;  // the file's bytes while imaged_
 };
 
 }  // namespace kestrelon
