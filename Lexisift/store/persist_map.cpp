@@ -16,6 +16,7 @@ namespace {
 constexpr size_t kMaxRecordSize = CPersistMap::kRecordHeaderSize + kMaxKeyLength + 1;
 // Larger stores are read from the file; records are addressed by 32-bit offsets anyway.
 constexpr uint64_t kMaxImageSize = uint64_t{1} << 30;
+constexpr uint64_t kMergeGap = 4096;
 
 int32_t ReadI32(const unsigned char* p) {
   return static_cast<int32_t>(p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24));
@@ -128,27 +129,57 @@ bool CPersistMap::ReadBytes(uint64_t offset, void* buffer, size_t size, size_t& 
   return true;
 }
 
+bool CPersistMap::GrowImage(uint64_t end) {
+  if (end <= image_.size()) return true;
+  if (end > kMaxImageSize) return false;
+  try {
+    image_.resize(static_cast<size_t>(end));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
 bool CPersistMap::WriteBytes(uint64_t offset, const void* buffer, size_t size) {
+  if (deferring_) {
+    if (GrowImage(offset + size)) {
+      std::memcpy(image_.data() + offset, buffer, size);
+      if (offset < appendFrom_) dirty_.emplace_back(offset, std::min<uint64_t>(offset + size, appendFrom_));
+      return true;
+    }
+    // No room for the copy: what was gathered goes out now, the rest straight to the file.
+    bool flushed = FlushDeferred();
+    DropImage();
+    return flushed && file_.WriteAt(offset, buffer, size);
+  }
   if (!file_.WriteAt(offset, buffer, size)) {
     // What reached the file is unknown now; from here on it is read directly.
     DropImage();
     return false;
   }
   if (imaged_ && size > 0) {
-    try {
-      if (offset + size > image_.size()) {
-        if (offset + size > kMaxImageSize) {
-          DropImage();
-          return true;
-        }
-        image_.resize(static_cast<size_t>(offset + size));
-      }
-      std::memcpy(image_.data() + offset, buffer, size);
-    } catch (const std::bad_alloc&) {
-      DropImage();
-    }
+    if (GrowImage(offset + size)) std::memcpy(image_.data() + offset, buffer, size);
+    else DropImage();
   }
   return true;
+}
+
+bool CPersistMap::FlushDeferred() {
+  deferring_ = false;
+  bool ok = true;
+  // New records first, so that no link written below points past the end of the file.
+  if (image_.size() > appendFrom_)
+    ok = file_.WriteAt(appendFrom_, image_.data() + appendFrom_, static_cast<size_t>(image_.size() - appendFrom_));
+  // Ranges closer than a page are written as one, unchanged bytes between them included.
+  std::sort(dirty_.begin(), dirty_.end());
+  for (size_t i = 0; ok && i < dirty_.size();) {
+    uint64_t begin = dirty_[i].first, end = dirty_[i].second;
+    for (++i; i < dirty_.size() && dirty_[i].first <= end + kMergeGap; ++i) end = std::max(end, dirty_[i].second);
+    ok = file_.WriteAt(begin, image_.data() + begin, static_cast<size_t>(end - begin));
+  }
+  dirty_.clear();
+  if (!ok) DropImage();
+  return ok;
 }
 
 bool CPersistMap::EndOfFile(uint64_t& size) {
@@ -249,9 +280,7 @@ void CPersistMap::SetItem(const MapItem& item) {
   Store(Locate(item.Key()), item);
 }
 
-void CPersistMap::Apply(const TokenTable& tokens, bool flag, Op op) {
-  // A mail with an unstorable token is refused whole, before anything is written.
-  tokens.ForEach([](const TokenTable::Entry& e) { CheckKey(e.key); });
+void CPersistMap::ApplyTokens(const TokenTable& tokens, bool flag, Op op) {
   tokens.ForEach([&](const TokenTable::Entry& e) {
     Place place = Locate(e.key);
     MapItem item = place.item;
@@ -277,6 +306,24 @@ void CPersistMap::Apply(const TokenTable& tokens, bool flag, Op op) {
     }
     Store(place, item);
   });
+}
+
+void CPersistMap::Apply(const TokenTable& tokens, bool flag, Op op) {
+  // A mail with an unstorable token is refused whole, before anything is written.
+  tokens.ForEach([](const TokenTable::Entry& e) { CheckKey(e.key); });
+  if (imaged_) {
+    deferring_ = true;
+    appendFrom_ = image_.size();
+    dirty_.clear();
+  }
+  try {
+    ApplyTokens(tokens, flag, op);
+  } catch (...) {
+    // The tokens before the failure stay learned, as they would written one by one.
+    if (deferring_) FlushDeferred();
+    throw;
+  }
+  if (deferring_ && !FlushDeferred()) throw StoreError(kErrSave);
   switch (op) {
     case Op::Add:
       if (flag) spamMails_ = Plus(spamMails_, 1);

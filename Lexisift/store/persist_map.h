@@ -7,7 +7,9 @@
 // the call returns. The single-writer store also keeps a copy of the file's bytes in
 // memory, kept equal to the file by writing both, and walks its chains there: no other
 // handle may write or lock the file while it is open, so the copy cannot go stale. The
-// other forms read the file itself on every lookup.
+// other forms read the file itself on every lookup. With the copy, one mail's updates
+// are gathered and written together before AddItems, DeleteItems or SwapItems returns:
+// first the new records appended, then the changed bytes before them, then the header.
 //
 // Failures are raised as StoreError carrying the exact message text.
 #pragma once
@@ -20,6 +22,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kestrelon {
@@ -105,13 +108,23 @@ class CPersistMap {
   // Takes a copy of the whole file; without one (too large, unreadable) reads go to the file.
   void LoadImage();
   void DropImage();
+  // Grows the copy to hold `end` bytes; false when it cannot.
+  bool GrowImage(uint64_t end);
+  // Writes the bytes gathered since deferring began to the file; false if any write failed.
+  bool FlushDeferred();
   // Writes `item` at its place: in place when found, else appended and then linked.
   void Store(const Place& place, MapItem item);
   void Apply(const TokenTable& tokens, bool flag, Op op);
+  void ApplyTokens(const TokenTable& tokens, bool flag, Op op);
 
   uint64_t position_ = 0;  // where GetKeyPos left the file
   bool imaged_ = false;
   std::vector<unsigned char> image_;  // the file's bytes while imaged_
+  // While deferring, writes change only the copy: bytes from appendFrom_ on are new, and
+  // dirty_ lists the changed ranges before it.
+  bool deferring_ = false;
+  uint64_t appendFrom_ = 0;
+  std::vector<std::pair<uint64_t, uint64_t>> dirty_;  // [begin, end)
 };
 
 }  // namespace kestrelon
