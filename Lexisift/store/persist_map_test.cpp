@@ -423,3 +423,32 @@ TEST(PersistMap, FixedSequenceGivesFixedBytes) {
   EXPECT_EQ(bytes.size(), 783621u);
   EXPECT_EQ(Fnv1a(bytes), 0x23db879387566094ull) << std::hex << Fnv1a(bytes);
 }
+
+// The open store keeps its own copy of the file: every operation must still have reached
+// the file, byte for byte, by the time it returns, also across a reopen.
+TEST(PersistMap, EachUpdateIsInTheFileWhenItReturns) {
+  ScratchDir dir;
+  std::string path = dir.File("k.dat");
+  ReferenceFile model;
+  for (int round = 0; round < 2; ++round) {
+    CPersistMap map(path);
+    for (int mail = 0; mail < 12; ++mail) {
+      TokenTable t;
+      for (int k = 0; k < 25; ++k) t.Add("t" + std::to_string((mail * 11 + k * 5 + round) % 53));
+      int op = mail % 4 == 3 ? 1 : mail % 5 == 4 ? 2 : 0;
+      bool flag = mail % 2 == 0;
+      if (op == 1) map.DeleteItems(t, flag);
+      else if (op == 2) map.SwapItems(t, flag);
+      else map.AddItems(t, flag);
+      model.Apply(t, op, flag);
+      ASSERT_TRUE(ReadAll(path) == model.Bytes()) << "round " << round << " mail " << mail;
+      EXPECT_EQ(Check(path), static_cast<int32_t>(map.EnumerateItems(false, "")) - 1);
+    }
+    MapItem item = MapItem::FromKey("t7");
+    item.ham = 5;
+    map.SetItem(item);
+    model.Put("t7", 5, 0);
+    ASSERT_TRUE(ReadAll(path) == model.Bytes());
+    EXPECT_EQ(map.GetItem("t7").ham, 5);
+  }
+}
