@@ -110,19 +110,22 @@ MailExchangerInfo SenderVerifier::LookupMailExchanger(const std::string& domain)
   MailExchangerInfo current;
   current.domain = domain;
   uint32_t timeoutMs = m_timeoutMs;
+  // The queries may run a little longer than the wait, so that a server that stays silent
+  // always shows as a wait that ran out (the domain then counts as known), never as a
+  // failed query racing the wait; an abandoned worker still ends soon after.
+  uint32_t budgetMs = timeoutMs + kQueryGraceMs;
   auto looked = platform::RunWithTimeout<MailExchangerInfo>(
-      [query = m_dnsQuery, current, timeoutMs]() mutable {
-        // Both queries share the one time-out, so that a worker given up on ends soon after.
+      [query = m_dnsQuery, current, budgetMs]() mutable {
         uint32_t start = platform::TickCount();
         std::string host;
-        if (query(current.domain, platform::DnsRecordType::MX, timeoutMs, host)) {
+        if (query(current.domain, platform::DnsRecordType::MX, budgetMs, host)) {
           current.found = true;
           current.exchanger = host;
           return current;
         }
         uint32_t spent = platform::TicksBetween(start, platform::TickCount());
-        if (spent < timeoutMs &&
-            query(current.domain, platform::DnsRecordType::NS, timeoutMs - spent, host)) {
+        if (spent < budgetMs &&
+            query(current.domain, platform::DnsRecordType::NS, budgetMs - spent, host)) {
           current.found = true;
         }
         return current;

@@ -44,6 +44,8 @@ inline constexpr std::string_view kMailFromLocalPart = "verify";
 
 // Connect time-out of the availability test, which also bounds its greeting and HELO reply.
 inline constexpr uint32_t kAvailabilityTimeoutMs = 1000;
+// How much longer than the wait the DNS queries of a lookup may take (see LookupMailExchanger).
+inline constexpr uint32_t kQueryGraceMs = 1000;
 
 class SenderVerifier {
  public:
