@@ -1,0 +1,125 @@
+#include "plugin/dbx/dbx_reader.h"
+
+#include "plugin/dbx/dbx_header.h"
+#include "plugin/dbx/dbx_stream.h"
+#include "platform/time.h"
+
+#include <algorithm>
+#include <ctime>
+#include <new>
+
+namespace kestrelon {
+
+namespace {
+
+constexpr uint32_t kNodeSize = 0x27C;
+constexpr unsigned kNodeEntries = 51;
+
+}  // namespace
+
+DbxReader::DbxReader(const std::string& path) : path_(path) {
+  // Unbuffered: every read seeks elsewhere first, so a stream buffer would only fill
+  // kilobytes that the next seek throws away.
+  stream_.rdbuf()->pubsetbuf(nullptr, 0);
+  stream_.open(path, std::ios::in | std::ios::binary);
+}
+
+uint32_t DbxReader::LoadIndex() {
+  // A read that failed in an earlier operation (a file caught mid-change) must not
+  // fail every later one: start each load from a clean stream state.
+  if (stream_.is_open()) stream_.clear();
+  auto header = std::make_unique<DbxHeader>();
+  if (!dbx::ReadAt(stream_, 0, header->bytes, kDbxHeaderSize))
+    throw DbxException("Error reading object from input stream !");
+  messageCount_ = header->Word(kDbxWordTreeEntries);
+  uint32_t root = header->Word(kDbxWordTreeRoot);
+  index_.reset();
+  if (root == 0 || messageCount_ == 0) {
+    messageCount_ = 0;
+    return 0;
+  }
+  fileSize_ = dbx::StreamSize(stream_);
+  visited_.clear();
+  auto tree = std::make_unique<DbxIndexTree>();
+  try {
+    // Values arrive in position order, so the array grows with what the walk finds
+    // instead of trusting the header's count for one large allocation up front.
+    // Each value needs a 12-byte entry somewhere in the file.
+    tree->values.reserve(std::min<uint64_t>(messageCount_, fileSize_ / 12 + 1));
+  } catch (const std::bad_alloc&) {
+    throw DbxException("Error allocating memory !");
+  }
+  index_ = std::move(tree);
+  try {
+    ReadNode(root, 0, 0, messageCount_, 0);
+  } catch (...) {
+    index_.reset();
+    visited_.clear();
+    throw;
+  }
+  visited_.clear();
+  return messageCount_;
+}
+
+void DbxReader::ReadNode(uint32_t offset, uint32_t parent, uint64_t first, uint64_t expected, int depth) {
+  if (first + expected > messageCount_) throw DbxException("To many values to read !");
+  if (depth > kMaxTreeDepth) throw DbxException("Index tree too deep !");
+  unsigned char node[kNodeSize];
+  if (!dbx::ReadAt(stream_, offset, node, kNodeSize)) throw DbxException("Error reading node from input stream !");
+  if (dbx::Le32(node) != offset) throw DbxException("Wrong object marker !");
+  if (dbx::Le32(node + 0x0C) != parent) throw DbxException("Wrong parent !");
+  unsigned entries = node[0x11];
+  if (entries > kNodeEntries) throw DbxException("Wrong value for entries !");
+  // A node reached twice would be counted twice, and a file can chain such links
+  // into a walk that never ends.
+  if (!visited_.insert(offset).second) throw DbxException("Node referenced twice !");
+
+  uint64_t found = 0;
+  uint32_t firstChild = dbx::Le32(node + 0x08);
+  if (firstChild != 0) {
+    uint32_t firstCount = dbx::Le32(node + 0x14);
+    ReadNode(firstChild, offset, first, firstCount, depth + 1);
+    found = firstCount;
+  }
+  for (unsigned k = 0; k < entries; ++k) {
+    const unsigned char* entry = node + 0x18 + 12 * k;
+    uint32_t value = dbx::Le32(entry);
+    uint32_t child = dbx::Le32(entry + 4);
+    uint32_t childCount = dbx::Le32(entry + 8);
+    if (value != 0) {
+      ++found;
+      if (first + found > messageCount_) throw DbxException("To many values !");
+      try {
+        index_->values.push_back(value);  // position first + found - 1
+      } catch (const std::bad_alloc&) {
+        throw DbxException("Error allocating memory !");
+      }
+    }
+    if (child != 0) {
+      ReadNode(child, offset, first + found, childCount, depth + 1);
+      found += childCount;
+    }
+  }
+  if (found != expected) throw DbxException("Wrong number of values found!");
+}
+
+uint32_t DbxReader::IndexAt(uint32_t position) const {
+  if (!index_ || position >= messageCount_ || position >= index_->values.size()) throw DbxException("Wrong index !");
+  return index_->values[position];
+}
+
+void DbxReader::LogError(const std::string& prefix, const std::string& text) {
+  try {
+    std::tm now = platform::LocalTimeNow();
+    char stamp[128];
+    // The "C" locale's date and time form, spelt out so every build writes the same.
+    if (std::strftime(stamp, sizeof stamp, "%m/%d/%y %H:%M:%S", &now) == 0) stamp[0] = '\0';
+    std::ofstream log(path_ + ".log", std::ios::out | std::ios::app | std::ios::binary);
+    if (!log) return;
+    std::string line = std::string(stamp) + ": " + prefix + text + "\r\n";
+    log.write(line.data(), std::streamsize(line.size()));
+  } catch (...) {
+  }
+}
+
+}  // namespace kestrelon

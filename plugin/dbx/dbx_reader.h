@@ -1,0 +1,77 @@
+// The reader of the mail client's Inbox file: header, index tree, lookups, message
+// text, and the reader error log beside the file.
+//
+// The client keeps writing the file while we read it, so nothing is cached between
+// operations: every ReadMessage and SaveMessage starts with LoadIndex.
+#pragma once
+
+#include "plugin/dbx/dbx_exception.h"
+
+#include <cstdint>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace kestrelon {
+
+// The record offsets of the index tree in tree order (ascending message index).
+struct DbxIndexTree {
+  std::vector<uint32_t> values;
+};
+
+class DbxReader {
+ public:
+  // Deepest index tree we walk; the client's trees are a few levels deep.
+  static constexpr int kMaxTreeDepth = 64;
+  // Longest raw text handed on when the caller asks for the cut (messages with files).
+  static constexpr size_t kCutLength = 30000;
+
+  // Opens the file for reading; a file that cannot be opened raises nothing, every
+  // later operation then fails at its first read.
+  explicit DbxReader(const std::string& path);
+
+  // Reads the header and the whole index tree again; returns the message count.
+  // Raises DbxException.
+  uint32_t LoadIndex();
+
+  // The record offset at this position of the index; raises "Wrong index !".
+  uint32_t IndexAt(uint32_t position) const;
+
+  // The message address (first text segment) of the record whose message index is
+  // `id`, or 0. Needs a LoadIndex that returned at least 1. Raises DbxException.
+  uint32_t FindMessageAddress(uint32_t id, bool newestFirst);
+
+  // Raw header block and body of message `id` (see message_content.h for the rules).
+  // Never raises; false when the message is not there or cannot be read.
+  bool ReadMessage(uint32_t id, std::string& header, std::string& body, bool cutLongText);
+
+  // Writes the raw text of message `id` to `path`, replacing what the file held.
+  // Never raises; false when not found, empty, or not written.
+  bool SaveMessage(uint32_t id, const std::string& path);
+
+  // Appends "<time>: <prefix><text>\r\n" to the reader error log; never fails.
+  void LogError(const std::string& prefix, const std::string& text);
+
+  uint32_t MessageCount() const { return messageCount_; }
+  bool HtmlFlag() const { return htmlFlag_; }
+  const std::string& Path() const { return path_; }
+  std::istream& Stream() { return stream_; }
+
+ private:
+  void ReadNode(uint32_t offset, uint32_t parent, uint64_t first, uint64_t expected, int depth);
+  uint32_t RecordIndexValue(uint32_t recordOffset, uint32_t attribute, bool& present);
+
+  std::ifstream stream_;
+  std::unique_ptr<DbxIndexTree> index_;
+  std::string path_;
+  uint32_t messageCount_ = 0;
+  uint32_t soughtId_ = 0;
+  bool htmlFlag_ = false;
+  // Walk state of the LoadIndex in progress.
+  std::unordered_set<uint32_t> visited_;
+  uint64_t fileSize_ = 0;
+};
+
+}  // namespace kestrelon

@@ -1,0 +1,31 @@
+// The spam archive: a copy of each mail deleted as spam, as an ".eml" file in the
+// archive folder, named from its date received and subject.
+#pragma once
+
+#include "platform/mapi.h"
+
+#include <string>
+
+namespace kestrelon {
+
+class DbxReader;
+
+// Longest archive path of the dated-subject form, ".eml" included.
+constexpr size_t kMaxArchivePath = 255;
+
+// Replaces every character that file names may not hold, and "[", "]" and "+", by
+// `replacement`, one for one.
+void CleanFileName(std::string& text, char replacement);
+
+// The archive file name for `message` in `folder` as the rules give it (before any
+// clash with an existing file is resolved). `tickCount` and `now` are used only by
+// the form without subject.
+std::string ArchiveFileName(bool haveReader, const MapiMessage& message, const std::string& folder,
+                            int32_t tickCount, const std::string& nowText);
+
+// Copies the raw text of `message` from the Inbox file into the archive folder. An
+// existing file of the same name is kept: the copy gets " (2)", " (3)", ... before
+// ".eml". True when the file was written; never raises.
+bool SaveMessageAsEML(DbxReader* reader, const MapiMessage* message, const std::string& folder);
+
+}  // namespace kestrelon

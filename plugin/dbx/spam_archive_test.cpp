@@ -1,0 +1,122 @@
+#include "plugin/dbx/spam_archive.h"
+
+#include "client/dbx_writer.h"
+#include "plugin/dbx/dbx_reader.h"
+#include "plugin/dbx/dbx_test_support.h"
+
+#include <gtest/gtest.h>
+
+using kestrelon::ArchiveFileName;
+using kestrelon::CleanFileName;
+using kestrelon::DbxReader;
+using kestrelon::SaveMessageAsEML;
+using kestrelon::client::DbxEnvelope;
+using kestrelon::client::DbxWriter;
+using kestrelon::testing::ReadAll;
+using kestrelon::testing::TempDir;
+
+namespace {
+
+#ifdef _WIN32
+const std::string kSep = "\\";
+#else
+const std::string kSep = "/";
+#endif
+
+std::string Cleaned(std::string s, char c) {
+  CleanFileName(s, c);
+  return s;
+}
+
+MapiMessage Message(uint32_t id, const char* date, const char* subject) {
+  MapiMessage m{};
+  m.ulReserved = id;
+  m.lpszDateReceived = const_cast<char*>(date);
+  m.lpszSubject = const_cast<char*>(subject);
+  return m;
+}
+
+}  // namespace
+
+TEST(SpamArchive, CleanFileNameReplacesOneForOne) {
+  EXPECT_EQ(Cleaned("2011/02/22 17:23", '-'), "2011-02-22 17-23");
+  EXPECT_EQ(Cleaned("[ADV] A+B", '_'), "_ADV_ A_B");
+  EXPECT_EQ(Cleaned("a::b\\c*d?e\"f<g>h|i", '_'), "a__b_c_d_e_f_g_h_i");
+  EXPECT_EQ(Cleaned("plain.txt 50% off!", '_'), "plain.txt 50% off!");
+}
+
+TEST(SpamArchive, FileNames) {
+  MapiMessage m = Message(7, "2011/02/22 17:23", "Buy now: 50% off!");
+  EXPECT_EQ(ArchiveFileName(true, m, "arch", 5, "now"), "arch" + kSep + "2011-02-22 17-23 - Buy now_ 50% off!.eml");
+
+  std::string longSubject(600, 'x');
+  m.lpszSubject = longSubject.data();
+  std::string name = ArchiveFileName(true, m, "arch", 5, "now");
+  EXPECT_EQ(name.size(), 255u);
+  EXPECT_EQ(name.substr(251), ".eml");
+  EXPECT_EQ(name.substr(0, 30), "arch" + kSep + "2011-02-22 17-23 - xxxxxx");
+
+  // Without subject: date and tick count, no length limit.
+  m.lpszSubject = nullptr;
+  std::string longFolder(300, 'f');
+  EXPECT_EQ(ArchiveFileName(true, m, longFolder, -3, "now"), longFolder + kSep + "2011-02-22 17-23 - -3.eml");
+  m.lpszDateReceived = nullptr;
+  EXPECT_EQ(ArchiveFileName(true, m, "arch", 12, "12/07/26 20:31:05"), "arch" + kSep + "12-07-26 20-31-05 - 12.eml");
+  // Id 0 takes the second form even with date and subject.
+  MapiMessage zero = Message(0, "2011/02/22 17:23", "S");
+  EXPECT_EQ(ArchiveFileName(true, zero, "arch", 1, "now"), "arch" + kSep + "2011-02-22 17-23 - 1.eml");
+}
+
+TEST(SpamArchive, SavesTheRawTextAndNeverMixesTwoMessages) {
+  TempDir dir;
+  std::string inbox = dir.File("Inbox.dbx");
+  DbxWriter::Create(inbox);
+  std::string first = "Subject: Buy now\r\n\r\n" + std::string(3000, 'a');
+  std::string second = "Subject: Buy now\r\n\r\nshort";
+  {
+    DbxWriter writer(inbox);
+    writer.Append(DbxEnvelope{}, first);
+    writer.Append(DbxEnvelope{}, second);
+    writer.Append(DbxEnvelope{}, std::string("Subject: nul\r\n\r\nbefore\0after", 29));
+  }
+  DbxReader reader(inbox);
+  MapiMessage m1 = Message(1, "2011/02/22 17:23", "Buy now");
+  MapiMessage m2 = Message(2, "2011/02/22 17:23", "Buy now");
+  ASSERT_TRUE(SaveMessageAsEML(&reader, &m1, dir.Path()));
+  ASSERT_TRUE(SaveMessageAsEML(&reader, &m2, dir.Path()));
+  EXPECT_EQ(ReadAll(dir.File("2011-02-22 17-23 - Buy now.eml")), first);
+  EXPECT_EQ(ReadAll(dir.File("2011-02-22 17-23 - Buy now (2).eml")), second);
+
+  // SaveMessage itself replaces what a file held.
+  ASSERT_TRUE(reader.SaveMessage(2, dir.File("2011-02-22 17-23 - Buy now.eml")));
+  EXPECT_EQ(ReadAll(dir.File("2011-02-22 17-23 - Buy now.eml")), second);
+  // The text ends at its first NUL byte.
+  ASSERT_TRUE(reader.SaveMessage(3, dir.File("embedded.eml")));
+  EXPECT_EQ(ReadAll(dir.File("embedded.eml")), "Subject: nul\r\n\r\nbefore");
+
+  // Gone from the Inbox, unwritable target, no reader: false, nothing logged.
+  MapiMessage gone = Message(9, "2011/02/22 17:23", "Gone");
+  EXPECT_FALSE(SaveMessageAsEML(&reader, &gone, dir.Path()));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("2011-02-22 17-23 - Gone.eml")));
+  EXPECT_FALSE(reader.SaveMessage(1, dir.File("no-such-folder") + kSep + "x.eml"));
+  EXPECT_FALSE(SaveMessageAsEML(nullptr, &m1, dir.Path()));
+  EXPECT_FALSE(std::filesystem::exists(inbox + ".log"));
+}
+
+TEST(SpamArchive, ReaderFailureIsLogged) {
+  TempDir dir;
+  std::string inbox = dir.File("Inbox.dbx");
+  DbxWriter::Create(inbox);
+  DbxWriter(inbox).Append(DbxEnvelope{}, "Subject: x\r\n\r\ny");
+  std::string file = ReadAll(inbox);
+  uint32_t root = uint32_t(uint8_t(file[0xE4])) | uint32_t(uint8_t(file[0xE5])) << 8 |
+                  uint32_t(uint8_t(file[0xE6])) << 16 | uint32_t(uint8_t(file[0xE7])) << 24;
+  file[root + 0x11] = 52;
+  kestrelon::testing::WriteAll(inbox, file);
+  DbxReader reader(inbox);
+  EXPECT_FALSE(reader.SaveMessage(1, dir.File("out.eml")));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("out.eml")));
+  auto lines = kestrelon::testing::LogMessages(inbox + ".log");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "DbxException in SaveMessage(): Wrong value for entries !");
+}
