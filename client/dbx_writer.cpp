@@ -214,6 +214,7 @@ void DbxWriter::ReadState() {
   entries_.clear();
   treeNodes_.clear();
   freeNodes_.clear();
+  walked_.clear();
   if (header_[kTreeRoot] != 0 && header_[kTreeEntries] != 0) {
     WalkNode(header_[kTreeRoot], 0, 0, fileSize);
     if (entries_.size() != header_[kTreeEntries]) throw DbxWriteError("index tree does not match its count: " + path_);
@@ -234,6 +235,7 @@ void DbxWriter::WalkNode(uint32_t offset, uint32_t parent, int depth, uint64_t f
   if (!file_.read(reinterpret_cast<char*>(node), kNodeSize)) throw DbxWriteError("cannot read index node: " + path_);
   if (Le32(node) != offset || Le32(node + 0x0C) != parent || node[0x11] > kNodeEntries)
     throw DbxWriteError("broken index node: " + path_);
+  if (!walked_.insert(offset).second) throw DbxWriteError("index node linked twice: " + path_);
   treeNodes_.push_back(offset);
   if (Le32(node + 0x08) != 0) WalkNode(Le32(node + 0x08), offset, depth + 1, fileSize);
   for (unsigned k = 0; k < node[0x11]; ++k) {
@@ -272,8 +274,8 @@ uint32_t DbxWriter::ReadRecordIndex(uint32_t recordOffset, uint32_t& address, ui
       value = word >> 8;
     } else {
       uint64_t at = 4ull * count + (word >> 8);
-      if (at + 4 > bodyLength) throw DbxWriteError("broken message record: " + path_);
-      value = Le32(b + at);
+      if (at > bodyLength) throw DbxWriteError("broken message record: " + path_);
+      for (uint64_t i = 0; i < 4 && at + i < bodyLength; ++i) value |= uint32_t(b[at + i]) << (8 * i);
     }
     (which == kAttrIndex ? index : address) = value;
   }

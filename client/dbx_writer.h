@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace kestrelon::client {
@@ -102,6 +103,7 @@ class DbxWriter {
   uint64_t end_ = 0;        // first free byte at the end of the file
   std::vector<uint32_t> treeNodes_;  // nodes of the current tree
   std::vector<uint32_t> freeNodes_;  // nodes of earlier trees, free for the next one
+  std::unordered_set<uint32_t> walked_;
   uint32_t lastRecord_ = 0, lastRecordSize_ = 0, lastSegment_ = 0, lastSegmentUsed_ = 0;
 };
 
