@@ -81,6 +81,9 @@ SeenMessageList::SeenMessageList(const std::string& path) : path_(path) {
   Load(text, fixedFirstLine);
   if (fixedFirstLine) {
     end_ = size;
+    // A last line cut short (a write that did not finish) is ended, so that the next
+    // record starts a line of its own instead of being glued to the damaged one.
+    if (text.back() != '\n' && text.back() != '\r') Append("\r\n");
   } else {
     Rewrite();
   }

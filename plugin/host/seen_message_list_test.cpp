@@ -96,6 +96,20 @@ TEST(SeenMessageList, BookmarkOfSpacesIsEmptyAndDamagedLinesAreSkipped) {
   EXPECT_EQ(ReadAll(path), Blank() + damaged + good + "\r\n\r\n" + "  1 d   1 e 50\r\n");
 }
 
+TEST(SeenMessageList, RecordAfterALineCutShortStartsItsOwnLine) {
+  TempDir dir;
+  std::string path = dir.File("Kestrelon.msg");
+  WriteAll(path, Blank() + "  1 a   1 b 12\r\n  1 c  ");
+  {
+    SeenMessageList list(path);
+    list.Record("d", "e", "13");
+  }
+  SeenMessageList list(path);
+  EXPECT_TRUE(list.IsSeen("12"));
+  EXPECT_TRUE(list.IsSeen("13"));
+  EXPECT_EQ(list.SeenCount(), 2u);
+}
+
 TEST(SeenMessageList, LongKeysAndDatesAreStoredWiderAndReadBack) {
   TempDir dir;
   std::string path = dir.File("Kestrelon.msg");
