@@ -15,6 +15,8 @@ namespace {
 // Ids are decimal numbers that fit 64 bits; the buffer is the size Simple MAPI asks
 // for with long ids.
 constexpr size_t kIdBuffer = 512;
+// Deleted messages stepped over one by one before positioning starts over.
+constexpr size_t kMaxStepsBack = 1000;
 
 template <class T>
 T Bind(void* module, const char* name) {
@@ -80,9 +82,15 @@ bool MailSession::Position(std::string& id) {
   std::string probe = id;
   ULONG rc = FindNextInto(probe, MAPI_LONG_MSGID);
   // Step back over messages deleted since the bookmark was written, one id at a time,
-  // and fall back to the beginning of the Inbox.
+  // and fall back to the beginning of the Inbox. A damaged bookmark (a huge number)
+  // would take billions of steps, each a read of the Inbox: after kMaxStepsBack the
+  // search starts at the beginning, where the seen ids are skipped anyway.
+  size_t steps = 0;
   while (rc == MAPI_E_NO_MESSAGES || rc == MAPI_E_INVALID_MESSAGE) {
-    if (n != 0) {
+    if (++steps > kMaxStepsBack && !id.empty()) {
+      n = 0;
+      id.clear();
+    } else if (n != 0) {
       --n;
       id = std::to_string(n);
     } else if (id.empty()) {

@@ -101,6 +101,14 @@ TEST_F(MailSessionTest, DeletedBookmarkStepsBackAndMovedBackMailIsMarkedReturned
   EXPECT_EQ(ids, (std::vector<std::string>{std::to_string(a), std::to_string(back)}));
 }
 
+TEST_F(MailSessionTest, DamagedBookmarkStartsOverAtTheBeginning) {
+  client::MailStore store = MakeStore();
+  uint32_t a = store.Deliver(Mail("Ann <ann@example.com>", "a"));
+  WriteAll(ListPath(), "18446744073709551615" + std::string(492, ' ') + "\r\n");
+  MailSession session(ListPath());
+  EXPECT_EQ(Pass(session), std::vector<uint32_t>{a});
+}
+
 TEST_F(MailSessionTest, EmptyInboxGivesNothing) {
   MakeStore();
   MailSession session(ListPath());
