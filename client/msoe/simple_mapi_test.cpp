@@ -3,7 +3,9 @@
 #include "platform/library.h"
 #include "platform/library_names.h"
 #include "platform/mapi.h"
+#include "platform/process.h"
 
+#include <filesystem>
 #include <regex>
 
 namespace kestrelon::testing {
@@ -62,6 +64,30 @@ class SimpleMapiTest : public ClientStoreTest {
   LPMAPIDELETEMAIL delete_ = nullptr;
   LHANDLE session_ = 0;
 };
+
+TEST(LibraryNames, WindowsNamesMapToTheStandIn) {
+  // The name compares without case, as Windows file names do.
+  void* lower = platform::LoadLibraryByName("msoe.dll");
+  ASSERT_NE(lower, nullptr);
+  EXPECT_NE(platform::LibraryExport(lower, "MAPILogon"), nullptr);
+  platform::FreeLoadedLibrary(lower);
+  EXPECT_EQ(platform::LoadLibraryByName(""), nullptr);
+  EXPECT_EQ(platform::LoadLibraryByName("NoSuchLibrary.DLL"), nullptr);
+#ifndef _WIN32
+  EXPECT_EQ(platform::StandInFileName("MSOE.DLL"), "MSOE.so");
+  EXPECT_EQ(platform::StandInFileName("C:\\Program Files\\Common Files\\wab32.dll"), "wab32.so");
+  // A folder named in KESTRELON_LIBRARY_PATH comes first.
+  TempDir dir;
+  std::string own = platform::FolderOf(platform::CurrentExecutablePath());
+  std::filesystem::copy_file(own + "/MSOE.so", dir.File("Extra.so"));
+  setenv("KESTRELON_LIBRARY_PATH", ("/nonexistent:" + dir.Path()).c_str(), 1);
+  void* extra = platform::LoadLibraryByName("EXTRA.DLL");
+  unsetenv("KESTRELON_LIBRARY_PATH");
+  ASSERT_NE(extra, nullptr);
+  EXPECT_NE(platform::LibraryExport(extra, "MAPIFindNext"), nullptr);
+  platform::FreeLoadedLibrary(extra);
+#endif
+}
 
 TEST_F(SimpleMapiTest, LogonNeedsAnIdentityWithAnInbox) {
   EXPECT_EQ(Logon(), ULONG(MAPI_E_LOGON_FAILURE));  // no identity at all
