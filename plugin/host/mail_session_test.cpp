@@ -2,6 +2,7 @@
 #include "plugin/host/mail_session.h"
 
 #include "client/store/store_test_support.h"
+#include "plugin/dbx/message_content.h"
 #include "plugin/host/message_key.h"
 
 #include <set>
@@ -107,6 +108,23 @@ TEST_F(MailSessionTest, DamagedBookmarkStartsOverAtTheBeginning) {
   WriteAll(ListPath(), "18446744073709551615" + std::string(492, ' ') + "\r\n");
   MailSession session(ListPath());
   EXPECT_EQ(Pass(session), std::vector<uint32_t>{a});
+}
+
+TEST_F(MailSessionTest, ReservedWordFindsTheMessageInTheInboxFile) {
+  client::MailStore store = MakeStore();
+  store.Deliver(Mail("Ann <ann@example.com>", "first", "first body\r\n"));
+  store.Deliver(Mail("Bob <bob@example.com>", "second", "second body\r\n"));
+  MailSession session(ListPath());
+  session.AttachInboxReader(std::make_unique<DbxReader>(store.FilePath(client::Folder::Inbox)));
+  std::vector<std::string> bodies;
+  while (MapiMessage* m = session.NextNewMessage(false)) {
+    std::string header, body;
+    EXPECT_FALSE(GetMessageContent(session.InboxReader(), m, header, body));
+    EXPECT_NE(header.find(std::string("Subject: ") + m->lpszSubject), std::string::npos);
+    bodies.push_back(body);
+    session.FreeMessage(m);
+  }
+  EXPECT_EQ(bodies, (std::vector<std::string>{"first body\r\n", "second body\r\n"}));
 }
 
 TEST_F(MailSessionTest, EmptyInboxGivesNothing) {
