@@ -1,0 +1,92 @@
+#include "client/store/contacts.h"
+#include "client/store/store_test_support.h"
+
+namespace kestrelon::testing {
+namespace {
+
+using client::Folder;
+
+class MailStoreTest : public ClientStoreTest {};
+
+TEST_F(MailStoreTest, StoreRootIsReadAsTheClientWritesIt) {
+  std::string folder;
+  EXPECT_FALSE(client::StoreFolderOfCurrentIdentity(folder));
+  ASSERT_TRUE(client::RegisterStoreFolder(folder_));
+  ASSERT_TRUE(client::StoreFolderOfCurrentIdentity(folder));
+  EXPECT_EQ(folder, folder_);
+
+  // A root with a trailing backslash and a leading %UserProfile% in mixed case.
+  platform::RegistryKey key;
+  ASSERT_TRUE(key.Create(platform::Hive::CurrentUser, client::IdentityKey(client::CurrentIdentity())));
+  ASSERT_TRUE(key.WriteString("Store Root", "%UserProfile%\\Mail\\", platform::kRegExpandSz));
+  const char* profile = std::getenv("USERPROFILE");
+  ASSERT_TRUE(client::StoreFolderOfCurrentIdentity(folder));
+  EXPECT_EQ(folder, std::string(profile ? profile : "") + "\\Mail");
+}
+
+TEST_F(MailStoreTest, ReadStateChangesOnlyTheFlags) {
+  client::MailStore store = MakeStore();
+  uint32_t a = store.Deliver(Mail("Ann <ann@example.com>", "first"));
+  uint32_t b = store.Deliver(Mail("Bob <bob@example.com>", "second"));
+  ASSERT_TRUE(store.SetRead(Folder::Inbox, a, true));
+  EXPECT_FALSE(store.SetRead(Folder::Inbox, 77, true));
+  auto list = store.List(Folder::Inbox);
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_FALSE(list[0].Unread());
+  EXPECT_TRUE(list[1].Unread());
+  EXPECT_EQ(list[0].envelope.subject, "first");
+  EXPECT_EQ(list[1].id, b);
+  ASSERT_TRUE(store.SetRead(Folder::Inbox, a, false));
+  EXPECT_TRUE(store.List(Folder::Inbox)[0].Unread());
+  // The text is untouched.
+  EXPECT_EQ(store.RawText(Folder::Inbox, list[0]), Mail("Ann <ann@example.com>", "first"));
+}
+
+TEST_F(MailStoreTest, DeleteAndMoveBackKeepTheTextAndReadState) {
+  client::MailStore store = MakeStore();
+  std::string mail = Mail("Ann <ann@example.com>", "round trip", "Body\r\n");
+  uint32_t a = store.Deliver(mail);
+  ASSERT_TRUE(store.SetRead(Folder::Inbox, a, true));
+  ASSERT_TRUE(store.Delete(a));
+  EXPECT_FALSE(store.Delete(a));
+  auto deleted = store.List(Folder::Deleted);
+  ASSERT_EQ(deleted.size(), 1u);
+  EXPECT_EQ(store.RawText(Folder::Deleted, deleted[0]), mail);
+  uint32_t back = store.MoveBack(deleted[0].id);
+  EXPECT_GT(back, a);
+  EXPECT_EQ(store.MoveBack(deleted[0].id), 0u);
+  client::StoredMessage m;
+  ASSERT_TRUE(store.Find(Folder::Inbox, back, m));
+  EXPECT_FALSE(m.Unread());
+  EXPECT_EQ(store.RawText(Folder::Inbox, m), mail);
+}
+
+TEST_F(MailStoreTest, DateReceivedText) {
+  EXPECT_EQ(client::DateReceivedText(0), "");
+  std::string text = client::DateReceivedText(client::FileTimeFromUnix(1700000000));
+  ASSERT_EQ(text.size(), 16u);
+  EXPECT_EQ(text.substr(0, 8), "2023/11/");
+  EXPECT_EQ(text[4], '/');
+  EXPECT_EQ(text[10], ' ');
+  EXPECT_EQ(text[13], ':');
+}
+
+TEST_F(MailStoreTest, ContactsFile) {
+  std::string path = dir_.File(client::kContactsFile);
+  EXPECT_TRUE(client::ReadContacts(path).empty());
+  WriteAll(path, "# contacts\r\nann@example.com\tAnn Example\r\n\r\n  bob@example.com  \nlast@example.com");
+  ASSERT_TRUE(client::AddContact(path, {"new@example.com", "New"}));
+  EXPECT_FALSE(client::AddContact(path, {"bad\r\naddress", ""}));
+  EXPECT_FALSE(client::AddContact(path, {"  ", ""}));
+  auto contacts = client::ReadContacts(path);
+  ASSERT_EQ(contacts.size(), 4u);
+  EXPECT_EQ(contacts[0].address, "ann@example.com");
+  EXPECT_EQ(contacts[0].name, "Ann Example");
+  EXPECT_EQ(contacts[1].address, "bob@example.com");
+  EXPECT_EQ(contacts[2].address, "last@example.com");
+  EXPECT_EQ(contacts[3].address, "new@example.com");
+  EXPECT_EQ(contacts[3].name, "New");
+}
+
+}  // namespace
+}  // namespace kestrelon::testing
