@@ -70,11 +70,7 @@ struct Run {
   double ProcessRate() const { return processSeconds > 0 ? processed / processSeconds : 0; }
 };
 
-struct Bstr {
-  explicit Bstr(const std::string& text) : value(platform::AnsiToBstr(text)) {}
-  ~Bstr() { SysFreeString(value); }
-  BSTR value;
-};
+using Bstr = platform::ScopedBstr;
 
 bool RunOurs(const fs::path& corpus, const fs::path& work, Run& run) {
   void* object = nullptr;

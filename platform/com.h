@@ -25,4 +25,13 @@ std::string BstrToAnsi(BSTR text);
 // 8-bit ANSI text to a new BSTR (free it with SysFreeString); nullptr when out of memory.
 BSTR AnsiToBstr(std::string_view text);
 
+// A BSTR made from ANSI text that frees itself.
+struct ScopedBstr {
+  explicit ScopedBstr(std::string_view text) : value(AnsiToBstr(text)) {}
+  ~ScopedBstr() { SysFreeString(value); }
+  ScopedBstr(const ScopedBstr&) = delete;
+  ScopedBstr& operator=(const ScopedBstr&) = delete;
+  BSTR value;
+};
+
 }  // namespace platform

@@ -14,15 +14,10 @@
 #include <mapi.h>
 #else
 
-#include <cstdint>
+#include "platform/posix/com_types.h"
 
-typedef uint32_t ULONG;
-typedef ULONG* LPULONG;
 typedef ULONG FLAGS;
-typedef uintptr_t ULONG_PTR;
 typedef ULONG_PTR LHANDLE, *LPLHANDLE;
-typedef char* LPSTR;
-typedef void* LPVOID;
 
 #define lhSessionNull ((LHANDLE)0)
 

@@ -15,9 +15,6 @@ typedef HWND WabWindow;
 #else
 #define WAB_CALL
 typedef void* WabWindow;
-typedef void* LPVOID;
-typedef char* LPSTR;
-typedef uintptr_t ULONG_PTR;
 #endif
 
 typedef struct WabEntryId {

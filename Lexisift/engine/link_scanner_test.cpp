@@ -2,6 +2,8 @@
 #include "Lexisift/engine/mail_tokenizer.h"
 #include "Lexisift/engine/test_support/scripted_http_server.h"
 
+#include "plugin/verify/test_servers/test_env.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -16,11 +18,7 @@ using kestrelon::testing::ScriptedHttpServer;
 namespace {
 
 void SetOnline(bool online) {
-#ifdef _WIN32
-  _putenv_s("KESTRELON_ONLINE", online ? "1" : "0");
-#else
-  setenv("KESTRELON_ONLINE", online ? "1" : "0", 1);
-#endif
+  kestrelon::testing::SetEnv("KESTRELON_ONLINE", online ? "1" : "0");
   LinkScanner::ResetOnlineCheck();
 }
 
@@ -150,11 +148,7 @@ TEST(LinkScan, ScanningNeedsTheComputerOnlineAndAsksAtMostEvery20Seconds) {
   SetOnline(false);
   scanner.SetTimeoutSeconds(5);
   EXPECT_EQ(scanner.TimeoutSeconds(), 0);
-#ifdef _WIN32
-  _putenv_s("KESTRELON_ONLINE", "1");
-#else
-  setenv("KESTRELON_ONLINE", "1", 1);
-#endif
+  kestrelon::testing::SetEnv("KESTRELON_ONLINE", "1");
   scanner.SetTimeoutSeconds(5);  // within 20 seconds: the earlier answer stands
   EXPECT_EQ(scanner.TimeoutSeconds(), 0);
   LinkScanner::ResetOnlineCheck();

@@ -5,6 +5,8 @@
 #include "Lexisift/store/store_test_util.h"
 #include "platform/file.h"
 
+#include "plugin/verify/test_servers/test_env.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -16,12 +18,7 @@ using kestrelon::testing::ScratchDir;
 
 namespace {
 
-// A BSTR that frees itself.
-struct Bstr {
-  explicit Bstr(const std::string& text) : value(platform::AnsiToBstr(text)) {}
-  ~Bstr() { SysFreeString(value); }
-  BSTR value;
-};
+using Bstr = platform::ScopedBstr;
 
 // Mutable copies of mail texts: the filter consumes them.
 struct Mail {
@@ -64,11 +61,7 @@ void Learn(IMailFilter* filter, const std::string& header, const std::string& bo
 }
 
 void SetOnline(bool online) {
-#ifdef _WIN32
-  _putenv_s("KESTRELON_ONLINE", online ? "1" : "0");
-#else
-  setenv("KESTRELON_ONLINE", online ? "1" : "0", 1);
-#endif
+  kestrelon::testing::SetEnv("KESTRELON_ONLINE", online ? "1" : "0");
   LinkScanner::ResetOnlineCheck();
 }
 

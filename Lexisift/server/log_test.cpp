@@ -12,11 +12,7 @@ using namespace kestrelon;
 
 namespace {
 
-struct Bstr {
-  explicit Bstr(const std::string& text) : value(platform::AnsiToBstr(text)) {}
-  ~Bstr() { SysFreeString(value); }
-  BSTR value;
-};
+using Bstr = platform::ScopedBstr;
 
 ILog* NewLog() {
   void* object = nullptr;

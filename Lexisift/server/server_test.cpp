@@ -66,11 +66,7 @@ std::set<std::string> Subkeys(const std::string& subkey) {
   return names;
 }
 
-struct Bstr {
-  explicit Bstr(const std::string& text) : value(platform::AnsiToBstr(text)) {}
-  ~Bstr() { SysFreeString(value); }
-  BSTR value;
-};
+using Bstr = platform::ScopedBstr;
 
 std::string ScratchFolder(const char* name) {
   auto folder = std::filesystem::temp_directory_path() / name;

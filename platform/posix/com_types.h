@@ -6,6 +6,10 @@
 
 using HRESULT = int32_t;
 using ULONG = uint32_t;
+using LPULONG = ULONG*;
+using ULONG_PTR = uintptr_t;
+using LPVOID = void*;
+using LPSTR = char*;
 using LONG = int32_t;
 using DWORD = uint32_t;
 using WORD = uint16_t;

@@ -22,11 +22,7 @@ namespace {
 using kestrelon::ILockedMailFilter;
 using kestrelon::IMailFilter;
 
-struct Bstr {
-  explicit Bstr(const std::string& text) : value(platform::AnsiToBstr(text)) {}
-  ~Bstr() { SysFreeString(value); }
-  BSTR value;
-};
+using Bstr = platform::ScopedBstr;
 
 // Options with a value, flags, and the remaining operands of one command line.
 struct Parsed {
