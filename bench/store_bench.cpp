@@ -2,11 +2,12 @@
 // mail (AddItems) into stores of 10 000 and 200 000 items.
 #include "Lexisift/store/locked_mail_items_map.h"
 #include "Lexisift/store/persist_map.h"
+#include "Lexisift/store/store_test_util.h"
+
+#include <filesystem>
 
 #include <benchmark/benchmark.h>
 
-#include <filesystem>
-#include <unistd.h>
 #include <map>
 #include <random>
 #include <string>
@@ -25,22 +26,9 @@ std::string Key(uint32_t n) {
 }
 
 // A scratch folder for the run, removed at exit.
-struct ScratchFolder {
-  std::string path;
-  ScratchFolder() {
-    auto p = std::filesystem::temp_directory_path() / ("kestrelon-store-bench-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(p);
-    path = p.generic_string();
-  }
-  ~ScratchFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-  }
-};
-
 std::string Folder() {
-  static ScratchFolder folder;
-  return folder.path;
+  static kestrelon::testing::ScratchDir folder;
+  return folder.Path();
 }
 
 // A store of `items` items, built once per run and copied for each benchmark.

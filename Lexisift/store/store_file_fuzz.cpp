@@ -5,32 +5,20 @@
 #include "Lexisift/store/mail_items_map.h"
 #include "Lexisift/store/persist_map.h"
 #include "Lexisift/store/read_only_persist_map.h"
+#include "Lexisift/store/store_test_util.h"
+
+#include <filesystem>
 
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
 // A scratch folder for the run, removed at exit.
-struct ScratchFolder {
-  std::string path;
-  ScratchFolder() {
-    auto p = std::filesystem::temp_directory_path() / ("kestrelon-store-fuzz-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(p);
-    path = p.generic_string();
-  }
-  ~ScratchFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-  }
-};
-
 std::string Folder() {
-  static ScratchFolder folder;
-  return folder.path;
+  static kestrelon::testing::ScratchDir folder;
+  return folder.Path();
 }
 
 }  // namespace
