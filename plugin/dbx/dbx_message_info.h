@@ -1,8 +1,9 @@
 // Message records: the indexed info objects the index tree points to.
 #pragma once
 
+#include "platform/file.h"
+
 #include <cstdint>
-#include <istream>
 #include <memory>
 
 namespace kestrelon {
@@ -14,7 +15,7 @@ class DbxIndexedInfo {
   static constexpr uint32_t kMaxIndex = 32;
 
   // Reads and parses the record at `recordOffset`. Raises DbxException.
-  DbxIndexedInfo(std::istream& in, uint32_t recordOffset);
+  DbxIndexedInfo(platform::File& in, uint32_t recordOffset);
   DbxIndexedInfo(const DbxIndexedInfo&) = delete;
   DbxIndexedInfo& operator=(const DbxIndexedInfo&) = delete;
 
@@ -55,7 +56,7 @@ class DbxMessageInfo final : public DbxIndexedInfo {
 
   enum Type : uint32_t { kNone = 0, kInteger = 1, kDateTime = 2, kString = 4, kData = 8 };
 
-  DbxMessageInfo(std::istream& in, uint32_t recordOffset) : DbxIndexedInfo(in, recordOffset) {}
+  DbxMessageInfo(platform::File& in, uint32_t recordOffset) : DbxIndexedInfo(in, recordOffset) {}
   ~DbxMessageInfo() = default;
 
   const char* IndexName(uint32_t index) const override;

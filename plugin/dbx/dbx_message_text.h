@@ -1,8 +1,9 @@
 // The raw text of one message, stored as a chain of text segments.
 #pragma once
 
+#include "platform/file.h"
+
 #include <cstdint>
-#include <istream>
 #include <memory>
 
 namespace kestrelon {
@@ -10,7 +11,7 @@ namespace kestrelon {
 class DbxMessageText {
  public:
   // Reads the chain that starts at `firstSegment`. Raises DbxException.
-  DbxMessageText(std::istream& in, uint32_t firstSegment);
+  DbxMessageText(platform::File& in, uint32_t firstSegment);
   DbxMessageText(const DbxMessageText&) = delete;
   DbxMessageText& operator=(const DbxMessageText&) = delete;
 
