@@ -168,6 +168,30 @@ TEST(MailFilter, MailFilesAreReadUpTo20000Bytes) {
   filter->Release();
 }
 
+TEST(MailFilter, AMailFileEndsAtItsFirstNulForTheLinkScanToo) {
+  kestrelon::testing::ScriptedHttpServer before({200, "text/html", "<p>page</p>"});
+  kestrelon::testing::ScriptedHttpServer after({200, "text/html", "<p>page</p>"});
+  ScratchDir dir;
+  IMailFilter* filter = OpenFilter(dir.File("Kestrelon.dat"));
+  SetOnline(true);
+  EXPECT_EQ(filter->put_HTTPScanTimeout(2), S_OK);
+  // Short up to the NUL, whatever follows it; its link is fetched.
+  std::string text = "Subject: x\r\n\r\nsee " + before.Url("/a") + std::string(1, '\0') + std::string(3000, ' ');
+  kestrelon::testing::WriteAll(dir.File("short.eml"), text);
+  // A link behind the NUL is not part of the mail.
+  text = "Subject: y\r\n\r\nhello" + std::string(1, '\0') + " see " + after.Url("/b");
+  kestrelon::testing::WriteAll(dir.File("hidden.eml"), text);
+  for (const char* name : {"short.eml", "hidden.eml"}) {
+    Bstr mail(dir.File(name));
+    VARIANT_BOOL bad = 7;
+    EXPECT_EQ(filter->ProcessMailFile(mail.value, &bad), S_OK);
+    EXPECT_EQ(bad, VARIANT_FALSE);
+  }
+  EXPECT_EQ(before.Requests(), 1);
+  EXPECT_EQ(after.Requests(), 0);
+  filter->Release();
+}
+
 TEST(MailFilter, ProcessMailDirectoryLearnsEveryFile) {
   ScratchDir dir;
   IMailFilter* filter = OpenFilter(dir.File("Kestrelon.dat"));
