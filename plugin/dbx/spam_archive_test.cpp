@@ -148,7 +148,8 @@ TEST(SpamArchive, RecordWithoutTextIsLoggedAndAHeldFileIsLeftAlone) {
   std::string target = dir.File("held.eml");
   kestrelon::testing::WriteAll(target, "earlier");
   platform::File holder;
-  ASSERT_TRUE(holder.Open(target, platform::Access::ReadWrite, platform::kShareNone, platform::Disposition::OpenExisting));
+  ASSERT_TRUE(
+      holder.Open(target, platform::Access::ReadWrite, platform::kShareNone, platform::Disposition::OpenExisting));
   EXPECT_FALSE(archive.SaveMessage(1, target));
   holder.Close();
   EXPECT_EQ(ReadAll(target), "earlier");
