@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "hook/win32/hook_test_log.h"
-#include "platform/library.h"
+#include "hook/win32/helper_library.h"
 
 namespace hook_test {
 namespace {
@@ -15,15 +15,13 @@ std::string LogPath(const std::string& folder) { return folder + "\\test.log"; }
 
 }  // namespace
 
-std::string BuildFolder() { return platform::FolderOf(platform::CurrentExecutablePath()); }
-
 ClientFolder::ClientFolder(bool withPlugin) {
   char temp[MAX_PATH];
   GetTempPathA(sizeof temp, temp);
   static int count = 0;
   folder_ = std::string(temp) + "kestrelon-hook-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count);
   CreateDirectoryA(folder_.c_str(), nullptr);
-  CopyFileA((BuildFolder() + "\\hook_test_window.exe").c_str(), (folder_ + "\\hook_test_window.exe").c_str(), FALSE);
+  CopyFileA((hook::ProgramFolder() + "\\hook_test_window.exe").c_str(), (folder_ + "\\hook_test_window.exe").c_str(), FALSE);
   if (withPlugin) AddPlugin();
   DeleteFileA(LogPath(folder_).c_str());
   SetEnvironmentVariableA(kLogVariable, LogPath(folder_).c_str());
@@ -37,7 +35,7 @@ ClientFolder::~ClientFolder() {
 }
 
 bool ClientFolder::AddPlugin() {
-  return CopyFileA((BuildFolder() + "\\hook_test_plugin.dll").c_str(), (folder_ + "\\Kestrelon.dll").c_str(), FALSE);
+  return CopyFileA((hook::ProgramFolder() + "\\hook_test_plugin.dll").c_str(), (folder_ + "\\Kestrelon.dll").c_str(), FALSE);
 }
 
 std::unique_ptr<platform::ChildProcess> ClientFolder::Start(const std::string& name,

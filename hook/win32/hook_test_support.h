@@ -41,7 +41,4 @@ class ClientFolder {
   std::map<std::string, void*> events_;
 };
 
-// The folder of the running test program, where the build puts every program and DLL.
-std::string BuildFolder();
-
 }  // namespace hook_test

@@ -1,6 +1,6 @@
 // The hook set here is injected into window programs started as separate processes, the
 // way the starter's hook reaches the mail client.
-#include "hook/win32/kestrelon_helper.h"
+#include "hook/win32/helper_library.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +12,13 @@ constexpr char kClientClass[] = "Outlook Express Browser Class";
 
 class HookTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_NE(SetHook(), nullptr); }
-  void TearDown() override { DeleteHook(); }
+  void SetUp() override {
+    ASSERT_TRUE(helper_.Loaded());
+    ASSERT_NE(helper_.SetHook(), nullptr);
+  }
+  void TearDown() override { helper_.DeleteHook(); }
+
+  hook::HelperLibrary helper_{hook::ProgramFolder()};
 };
 
 TEST_F(HookTest, OffersEachClientMainWindowOnceAndPassesEveryActivationOn) {
@@ -46,8 +51,8 @@ TEST_F(HookTest, FirstAttachNarrowsTheHookToTheClientThreadUntilDeleteHook) {
   client.Signal("narrow.other-done");
   ASSERT_TRUE(client.WaitFor("narrow.second"));
   // The shared handle now names A's thread hook, and this process can remove it.
-  EXPECT_TRUE(DeleteHook());
-  EXPECT_FALSE(DeleteHook());
+  EXPECT_TRUE(helper_.DeleteHook());
+  EXPECT_FALSE(helper_.DeleteHook());
   client.Signal("narrow.deleted");
   int code = -1;
   a->Wait(code);
