@@ -90,9 +90,9 @@ TEST_F(MailStoreTest, MovesBothWaysAtOnceLoseNothing) {
 TEST_F(MailStoreTest, FolderFilesAreNamedInTheClientsLanguage) {
   client::MailStore german(folder_, UiLanguage::kGerman);
   german.Create();
-  EXPECT_TRUE(platform::FileExists(dir_.File("store/Posteingang.dbx")));
-  EXPECT_TRUE(platform::FileExists(dir_.File("store/Gel\366schte Objekte.dbx")));
-  EXPECT_FALSE(platform::FileExists(dir_.File("store/Inbox.dbx")));
+  EXPECT_TRUE(platform::FileExists(client::PathInFolder(folder_, "Posteingang.dbx")));
+  EXPECT_TRUE(platform::FileExists(client::PathInFolder(folder_, "Gel\366schte Objekte.dbx")));
+  EXPECT_FALSE(platform::FileExists(client::PathInFolder(folder_, "Inbox.dbx")));
   // A store found on disk speaks the language of its Inbox file.
   client::MailStore found(folder_);
   EXPECT_EQ(found.Language(), UiLanguage::kGerman);
