@@ -114,6 +114,27 @@ TEST_F(LockedMap, DamageFoundDuringAnOperationIsCheckedAtTheNextOpening) {
   EXPECT_EQ(ReadItemCounter(path), 1);
 }
 
+// Every token of a mail is looked up before the first write: a chain that cannot be
+// read leaves no part of the mail behind.
+TEST_F(LockedMap, AMailWithAnUnreadableChainIsNotHalfLearnt) {
+  std::string path = dir_.File("shared.dat");
+  { CLockedMailItemsMap(path).AddItems(Tokens({{"abc", 1}}), true); }
+  std::string bytes = ReadAll(path);
+  PutI32At(bytes, 3856, 990000);  // bucket 296 points past the end; closed cleanly
+  WriteAll(path, bytes);
+  TokenTable mail;
+  for (int i = 0; i < 20; ++i) mail.Add("tok" + std::to_string(i));
+  mail.Add("xbc");  // bucket 296
+  {
+    CLockedMailItemsMap map(path);
+    EXPECT_THROW(map.AddItems(mail, false), StoreError);
+    EXPECT_EQ(map.HamMails(), 0);
+  }
+  std::string after = ReadAll(path);
+  after[12] = bytes[12];
+  EXPECT_TRUE(after == bytes);
+}
+
 TEST_F(LockedMap, SurrogateRedirectsOnlyToAWritableFile) {
   std::string path = dir_.File("shared.dat");
   std::string other = dir_.File("elsewhere.dat");
