@@ -232,6 +232,26 @@ TEST_F(LockedMap, RegistryProfileAndThreshold) {
   { EXPECT_FALSE(CLockedMailItemsMap(path).HasProfile()); }
 }
 
+// An opening that fails after the lock was taken releases it and leaves the state mark
+// as it found it.
+TEST_F(LockedMap, FailedOpeningUnlocksAndKeepsTheCleanMark) {
+  std::string path = dir_.File("shared.dat");
+  { CLockedMailItemsMap(path).AddItems(Tokens({{"abc", 1}}), false); }
+  std::string profile = dir_.File("profile.map");
+  CPersistMap writer(profile);  // denies the read-only open of the profile
+  platform::RegistryKey key;
+  ASSERT_TRUE(key.Create(platform::Hive::LocalMachine, "Software\\Kestrelon"));
+  ASSERT_TRUE(key.WriteString("ProfilePath", profile));
+  try {
+    CLockedMailItemsMap map(path);
+    FAIL() << "opened with an unreadable profile";
+  } catch (const StoreError& e) {
+    EXPECT_STREQ(e.what(), kErrReadOnlyOpen);
+  }
+  EXPECT_EQ(Mark(path), 0xFF);
+  EXPECT_EQ(ReadItemCounter(path), 1);  // bytes 0 to 7 are not locked
+}
+
 TEST_F(LockedMap, MarkersRoundTripWithoutTouchingMailCounters) {
   std::string path = dir_.File("shared.dat");
   { CLockedMailItemsMap(path).AddItems(Tokens({{"abc", 1}}), true); }
