@@ -264,10 +264,14 @@ TEST_F(LockedMap, MarkersRoundTripWithoutTouchingMailCounters) {
   EXPECT_EQ(ReadAll(path).size(), size);  // overwritten in place
   WriteMark(path, "msg-1", 7);
   EXPECT_EQ(ReadMark(path, "msg-1"), kMarkNone);
+  // The empty identifier is a message id like any other: key "M*".
+  EXPECT_EQ(MarkerKey(""), "M*");
+  WriteMark(path, "", kMarkSpam);
+  EXPECT_EQ(ReadMark(path, ""), kMarkSpam);
   CLockedMailItemsMap map(path);
   EXPECT_EQ(map.SpamMails(), 1);
   EXPECT_EQ(map.HamMails(), 0);
-  EXPECT_EQ(map.EnumerateItems(false, ""), 2);
+  EXPECT_EQ(map.EnumerateItems(false, ""), 3);
   EXPECT_THROW(MarkerKey(std::string(21, 'i')), StoreError);
   EXPECT_EQ(MarkerKey(std::string(20, 'i')).size(), 22u);
 }
