@@ -4,6 +4,7 @@
 #include "platform/file.h"
 
 #include <cstdint>
+#include <istream>
 #include <memory>
 
 namespace kestrelon {
@@ -14,8 +15,10 @@ class DbxIndexedInfo {
  public:
   static constexpr uint32_t kMaxIndex = 32;
 
-  // Reads and parses the record at `recordOffset`. Raises DbxException.
+  // Reads and parses the record at `recordOffset` from the open file (or from a stream of
+  // the file's bytes). Raises DbxException.
   DbxIndexedInfo(platform::File& in, uint32_t recordOffset);
+  DbxIndexedInfo(std::istream& in, uint32_t recordOffset);
   DbxIndexedInfo(const DbxIndexedInfo&) = delete;
   DbxIndexedInfo& operator=(const DbxIndexedInfo&) = delete;
 
@@ -37,6 +40,9 @@ class DbxIndexedInfo {
   ~DbxIndexedInfo() = default;
 
  private:
+  template <class In>
+  void Read(In& in);
+
   uint32_t recordOffset_ = 0;
   uint32_t bodyLength_ = 0;
   uint16_t headerWord_ = 0;
@@ -57,6 +63,7 @@ class DbxMessageInfo final : public DbxIndexedInfo {
   enum Type : uint32_t { kNone = 0, kInteger = 1, kDateTime = 2, kString = 4, kData = 8 };
 
   DbxMessageInfo(platform::File& in, uint32_t recordOffset) : DbxIndexedInfo(in, recordOffset) {}
+  DbxMessageInfo(std::istream& in, uint32_t recordOffset) : DbxIndexedInfo(in, recordOffset) {}
   ~DbxMessageInfo() = default;
 
   const char* IndexName(uint32_t index) const override;

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 
 using kestrelon::DbxException;
 using kestrelon::DbxMessageInfo;
@@ -107,6 +109,12 @@ TEST(DbxMessageText, ChainOfSegments) {
   DbxMessageText text(in, 0x3000);
   EXPECT_EQ(text.Length(), 1041u);
   EXPECT_EQ(std::string(text.Text(), 1042), a + b + c + std::string(1, '\0'));
+  // A stream of the file's bytes reads the same.
+  std::istringstream bytes(image.Bytes());
+  EXPECT_EQ(std::string(DbxMessageText(bytes, 0x3000).Text()), a + b + c);
+  image.SimpleRecord(kRecord, 7, 0x3000);
+  std::istringstream withRecord(image.Bytes());
+  EXPECT_EQ(DbxMessageInfo(withRecord, kRecord).IndexValue(DbxMessageInfo::kIndexMessageIndex), 7u);
 }
 
 TEST(DbxMessageText, BrokenChains) {
