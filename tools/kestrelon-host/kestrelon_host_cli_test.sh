@@ -27,7 +27,8 @@ wait_line() {  # FILE PATTERN: waits up to 30 seconds for a line matching PATTER
   return 1
 }
 
-# Bad arguments; a server that is not registered (the failure users meet most).
+# Bad arguments; a server that is not registered (the failure users meet most); a missing
+# Simple MAPI library; a missing Inbox file.
 "$bin/kestrelon-host" --language fr </dev/null >/dev/null 2>&1
 [ $? -eq 64 ] || fail "bad option did not exit 64"
 "$bin/oe-client" init "$store" >/dev/null
@@ -35,6 +36,13 @@ wait_line() {  # FILE PATTERN: waits up to 30 seconds for a line matching PATTER
 [ $? -eq 1 ] || fail "unregistered server did not exit 1"
 expect_line "$work/unregistered.out" $'box\tKestrelon Error\tPlugin Initialization failed!\\r\\nErrorCode: 0x1006'
 "$bin/lexisift" register || fail "lexisift register"
+# Without the client's Simple MAPI library (the host alone in a folder): 4105, no logon box.
+mkdir "$work/alone"
+cp "$bin/kestrelon-host" "$work/alone/"
+env -u KESTRELON_LIBRARY_PATH "$work/alone/kestrelon-host" </dev/null >"$work/alone.out"
+expect_line "$work/alone.out" $'box\tKestrelon Error\tPlugin Initialization failed!\\r\\nErrorCode: 0x1009'
+expect_line "$work/alone.out" $'error\tInitPluginData\tSimpleMapi Init - Does any mail account exist?'
+grep -q "Plugin can not be loaded" "$work/alone.out" && fail "logon box without a library"
 # The German plug-in looks for "Posteingang.dbx".
 "$bin/kestrelon-host" --language de </dev/null >"$work/german.out"
 expect_line "$work/german.out" $'box\tKestrelon Error\tInitialisierung des Plugins fehlgeschlagen!\\r\\nErrorCode: 0x100a'
