@@ -120,6 +120,21 @@ TEST_F(StartupTest, MissingInboxFileFailsWith4106AfterTheSessionOpened) {
   EXPECT_TRUE(platform::FileExists(dir_.File("store/Kestrelon.msg")));
 }
 
+TEST_F(StartupTest, GermanPluginAttachesToAGermanClientsStore) {
+  client::MailStore store(folder_, UiLanguage::kGerman);
+  store.Create();
+  ASSERT_TRUE(client::RegisterStoreFolder(folder_));
+  store.Deliver(HamMail(1));
+  HeadlessClientWindow german(UiLanguage::kGerman);
+  ASSERT_TRUE(StartPlugin(german, Options()));
+  EXPECT_EQ(Data().inboxPath, client::PathInFolder(PluginStoreFolder(), "Posteingang.dbx"));
+  OnNewMailTimer(Data());
+  ASSERT_EQ(german.Boxes().size(), 1u);
+  EXPECT_EQ(german.Boxes()[0].text.substr(0, 46), "Die Durchsuchung des Posteingangs ist beendet.");
+  EXPECT_EQ(german.ProgressSteps(), 1);
+  DestroyPluginData();  // before the window it was started on
+}
+
 TEST_F(StartupTest, StoreThatCannotBeOpenedEndsStartupWithItsFailureLogged) {
   MakeStore();
   // Another program holds the store file and lets nobody else open it.
