@@ -180,134 +180,236 @@ uint64_t FileTimeFromUnix(int64_t seconds) {
   return uint64_t(seconds + 11644473600LL) * 10000000ULL;
 }
 
-void DbxWriter::Create(const std::string& path) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  std::string header(kHeaderSize, '\0');
+namespace {
+
+void WriteEmptyFile(const std::string& path, bool onlyWhenEmpty) {
+  platform::File file;
+  if (!file.Open(path, platform::Access::ReadWrite, platform::kShareRead | platform::kShareWrite,
+                 platform::Disposition::OpenAlways))
+    throw DbxWriteError("cannot create " + path);
+  std::string header(DbxWriter::kHeaderSize, '\0');
   auto* p = reinterpret_cast<unsigned char*>(header.data());
-  for (int i = 0; i < 4; ++i) Put32At(p + 4 * i, kSignature[i]);
+  for (int i = 0; i < 4; ++i) Put32At(p + 4 * i, DbxWriter::kSignature[i]);
   Put32At(p + 4 * kFileInfoLength, 0);
-  Put32At(p + 4 * kTreeSegmentLength, kNodeSize);
-  Put32At(p + 4 * kMessageSegmentLength, kSegmentSize);
-  Put32At(p + 4 * kFileUsed, kHeaderSize);
-  out.write(header.data(), header.size());
-  out.flush();
-  if (!out) throw DbxWriteError("cannot write " + path);
+  Put32At(p + 4 * kTreeSegmentLength, DbxWriter::kNodeSize);
+  Put32At(p + 4 * kMessageSegmentLength, DbxWriter::kSegmentSize);
+  Put32At(p + 4 * kFileUsed, DbxWriter::kHeaderSize);
+  if (!file.Lock(DbxWriter::kEditLockOffset, 1)) throw DbxWriteError("cannot lock " + path);
+  uint64_t size = 0;
+  bool ok = file.Size(size);
+  if (ok && !(onlyWhenEmpty && size > 0))
+    ok = file.Truncate(0) && file.WriteAt(0, header.data(), header.size()) && file.Flush();
+  file.Unlock(DbxWriter::kEditLockOffset, 1);
+  if (!ok) throw DbxWriteError("cannot write " + path);
 }
 
+}  // namespace
+
+void DbxWriter::Create(const std::string& path) { WriteEmptyFile(path, false); }
+
+void DbxWriter::CreateIfMissing(const std::string& path) { WriteEmptyFile(path, true); }
+
 DbxWriter::DbxWriter(const std::string& path) : path_(path) {
-  file_.open(path, std::ios::binary | std::ios::in | std::ios::out);
-  if (!file_) throw DbxWriteError("cannot open " + path);
-  ReadState();
+  if (!file_.Open(path, platform::Access::ReadWrite, platform::kShareRead | platform::kShareWrite,
+                  platform::Disposition::OpenExisting))
+    throw DbxWriteError("cannot open " + path);
+  Edit look(*this);
+}
+
+DbxWriter::Edit::Edit(DbxWriter& writer) : writer_(writer) { writer_.Lock(); }
+
+DbxWriter::Edit::~Edit() { writer_.Unlock(); }
+
+void DbxWriter::Lock() {
+  if (lockDepth_ == 0) {
+    if (!file_.Lock(kEditLockOffset, 1)) throw DbxWriteError("cannot lock " + path_);
+    try {
+      ReadState();
+    } catch (...) {
+      file_.Unlock(kEditLockOffset, 1);
+      throw;
+    }
+  }
+  ++lockDepth_;
+}
+
+void DbxWriter::Unlock() {
+  if (--lockDepth_ == 0) file_.Unlock(kEditLockOffset, 1);
+}
+
+bool DbxWriter::ReadAt(uint64_t offset, void* data, size_t size) {
+  size_t got = 0;
+  return file_.ReadAt(offset, data, size, got) && got == size;
+}
+
+void DbxWriter::WriteAt(uint64_t offset, const void* data, size_t size) {
+  if (!file_.WriteAt(offset, data, size)) throw DbxWriteError("cannot write " + path_);
+  fileSize_ = std::max<uint64_t>(fileSize_, offset + size);
+}
+
+void DbxWriter::Flush() {
+  if (!file_.Flush()) throw DbxWriteError("cannot write " + path_);
 }
 
 void DbxWriter::ReadState() {
-  file_.seekg(0, std::ios::end);
-  uint64_t fileSize = uint64_t(file_.tellg());
+  if (!file_.Size(fileSize_)) throw DbxWriteError("cannot read " + path_);
   std::string raw(kHeaderSize, '\0');
-  file_.seekg(0);
-  if (!file_.read(raw.data(), raw.size())) throw DbxWriteError("not a message file (header too short): " + path_);
+  if (!ReadAt(0, raw.data(), raw.size())) throw DbxWriteError("not a message file (header too short): " + path_);
   header_.assign(kHeaderSize / 4, 0);
   for (size_t i = 0; i < header_.size(); ++i)
     header_[i] = Le32(reinterpret_cast<const unsigned char*>(raw.data()) + 4 * i);
-  end_ = std::max<uint64_t>(fileSize, kHeaderSize);
+  end_ = std::max<uint64_t>(fileSize_, kHeaderSize);
   highestIndex_ = header_[kLastTreeEntryIndex];
-  entries_.clear();
+  records_.clear();
   treeNodes_.clear();
   freeNodes_.clear();
   walked_.clear();
+  lastRecord_ = lastRecordSize_ = lastSegment_ = lastSegmentUsed_ = 0;
   if (header_[kTreeRoot] != 0 && header_[kTreeEntries] != 0) {
-    WalkNode(header_[kTreeRoot], 0, 0, fileSize);
-    if (entries_.size() != header_[kTreeEntries]) throw DbxWriteError("index tree does not match its count: " + path_);
+    // Every record takes more than 12 bytes, so a count beyond that is damage.
+    if (header_[kTreeEntries] > fileSize_ / 12) throw DbxWriteError("index tree does not match its count: " + path_);
+    records_.reserve(header_[kTreeEntries]);
+    WalkNode(header_[kTreeRoot], 0, 0);
+    if (records_.size() != header_[kTreeEntries]) throw DbxWriteError("index tree does not match its count: " + path_);
+    uint32_t address = 0;
+    highestIndex_ = std::max(highestIndex_, ReadRecordIndex(records_.back(), address));
   }
-  ReadFreeNodes(fileSize);
-  for (size_t i = 0; i < entries_.size(); ++i) {
-    if (i > 0 && entries_[i].messageIndex <= entries_[i - 1].messageIndex)
-      throw DbxWriteError("index tree out of order: " + path_);
-    highestIndex_ = std::max(highestIndex_, entries_[i].messageIndex);
-  }
+  ReadFreeNodes();
 }
 
-void DbxWriter::WalkNode(uint32_t offset, uint32_t parent, int depth, uint64_t fileSize) {
+void DbxWriter::WalkNode(uint32_t offset, uint32_t parent, int depth) {
   if (depth > kMaxDepth) throw DbxWriteError("index tree too deep: " + path_);
-  if (uint64_t(offset) + kNodeSize > fileSize) throw DbxWriteError("index node beyond the file end: " + path_);
+  if (uint64_t(offset) + kNodeSize > fileSize_) throw DbxWriteError("index node beyond the file end: " + path_);
   unsigned char node[kNodeSize];
-  file_.seekg(offset);
-  if (!file_.read(reinterpret_cast<char*>(node), kNodeSize)) throw DbxWriteError("cannot read index node: " + path_);
+  if (!ReadAt(offset, node, kNodeSize)) throw DbxWriteError("cannot read index node: " + path_);
   if (Le32(node) != offset || Le32(node + 0x0C) != parent || node[0x11] > kNodeEntries)
     throw DbxWriteError("broken index node: " + path_);
   if (!walked_.insert(offset).second) throw DbxWriteError("index node linked twice: " + path_);
   treeNodes_.push_back(offset);
-  if (Le32(node + 0x08) != 0) WalkNode(Le32(node + 0x08), offset, depth + 1, fileSize);
+  if (Le32(node + 0x08) != 0) WalkNode(Le32(node + 0x08), offset, depth + 1);
   for (unsigned k = 0; k < node[0x11]; ++k) {
     const unsigned char* e = node + 0x18 + 12 * k;
     if (Le32(e) != 0) {
-      if (entries_.size() >= header_[kTreeEntries]) throw DbxWriteError("index tree holds too many values: " + path_);
-      DbxListEntry entry;
-      entry.recordOffset = Le32(e);
-      entry.messageIndex = ReadRecordIndex(entry.recordOffset, entry.messageAddress, fileSize);
-      entries_.push_back(entry);
+      if (records_.size() >= header_[kTreeEntries]) throw DbxWriteError("index tree holds too many values: " + path_);
+      records_.push_back(Le32(e));
     }
-    if (Le32(e + 4) != 0) WalkNode(Le32(e + 4), offset, depth + 1, fileSize);
+    if (Le32(e + 4) != 0) WalkNode(Le32(e + 4), offset, depth + 1);
   }
 }
 
-uint32_t DbxWriter::ReadRecordIndex(uint32_t recordOffset, uint32_t& address, uint64_t fileSize) {
+std::string DbxWriter::ReadRecordBytes(uint32_t recordOffset) {
   unsigned char head[12];
-  file_.seekg(recordOffset);
-  if (!file_.read(reinterpret_cast<char*>(head), 12) || Le32(head) != recordOffset)
+  if (!ReadAt(recordOffset, head, sizeof head) || Le32(head) != recordOffset)
     throw DbxWriteError("broken message record: " + path_);
   uint32_t bodyLength = Le32(head + 4);
-  unsigned count = head[10];
-  if (uint64_t(recordOffset) + 12 + bodyLength > fileSize || 4ull * count > bodyLength)
+  if (uint64_t(recordOffset) + 12 + bodyLength > fileSize_ || 4ull * head[10] > bodyLength)
     throw DbxWriteError("broken message record: " + path_);
-  std::string body(bodyLength, '\0');
-  if (!file_.read(body.data(), bodyLength)) throw DbxWriteError("broken message record: " + path_);
-  const auto* b = reinterpret_cast<const unsigned char*>(body.data());
-  uint32_t index = 0;
-  address = 0;
-  for (unsigned i = 0; i < count; ++i) {
-    uint32_t word = Le32(b + 4 * i);
-    uint32_t which = word & 0x7F;
-    if (which != kAttrIndex && which != kAttrAddress) continue;
-    uint32_t value = 0;
-    if (word & 0x80) {
-      value = word >> 8;
-    } else {
-      uint64_t at = 4ull * count + (word >> 8);
-      if (at > bodyLength) throw DbxWriteError("broken message record: " + path_);
-      for (uint64_t i = 0; i < 4 && at + i < bodyLength; ++i) value |= uint32_t(b[at + i]) << (8 * i);
-    }
-    (which == kAttrIndex ? index : address) = value;
-  }
-  return index;
+  std::string record(12 + size_t(bodyLength), '\0');
+  if (!ReadAt(recordOffset, record.data(), record.size())) throw DbxWriteError("broken message record: " + path_);
+  return record;
 }
 
-void DbxWriter::ReadFreeNodes(uint64_t fileSize) {
+namespace {
+
+// Where the value of attribute `which` lies in a record read whole (12-byte head, then
+// the body); the later entry wins, as for the reader. False when it has no entry.
+struct ValuePlace {
+  size_t wordAt = 0;   // the entry word
+  bool direct = false;
+  size_t valueAt = 0;  // an indirect value
+  size_t valueLength = 0;
+};
+
+bool FindValue(const std::string& record, uint32_t which, ValuePlace& place) {
+  const auto* p = reinterpret_cast<const unsigned char*>(record.data());
+  size_t count = p[10], dataAt = 12 + 4 * count;
+  bool found = false;
+  for (size_t i = 0; i < count; ++i) {
+    uint32_t word = Le32(p + 12 + 4 * i);
+    if ((word & 0x7F) != which) continue;
+    found = true;
+    place.wordAt = 12 + 4 * i;
+    place.direct = (word & 0x80) != 0;
+    if (!place.direct) {
+      place.valueAt = dataAt + (word >> 8);
+      place.valueLength = place.valueAt < record.size() ? std::min<size_t>(4, record.size() - place.valueAt) : 0;
+    }
+  }
+  return found;
+}
+
+uint32_t ValueOf(const std::string& record, const ValuePlace& place) {
+  const auto* p = reinterpret_cast<const unsigned char*>(record.data());
+  if (place.direct) return Le32(p + place.wordAt) >> 8;
+  uint32_t value = 0;
+  for (size_t i = 0; i < place.valueLength; ++i) value |= uint32_t(p[place.valueAt + i]) << (8 * i);
+  return value;
+}
+
+}  // namespace
+
+uint32_t DbxWriter::ReadRecordIndex(uint32_t recordOffset, uint32_t& address) {
+  std::string record = ReadRecordBytes(recordOffset);
+  ValuePlace place;
+  address = FindValue(record, kAttrAddress, place) ? ValueOf(record, place) : 0;
+  return FindValue(record, kAttrIndex, place) ? ValueOf(record, place) : 0;
+}
+
+size_t DbxWriter::FindPosition(uint32_t messageIndex) {
+  // The tree holds the records in ascending message index.
+  size_t low = 0, high = records_.size();
+  while (low < high) {
+    size_t mid = low + (high - low) / 2;
+    uint32_t address = 0;
+    uint32_t index = ReadRecordIndex(records_[mid], address);
+    if (index == messageIndex) return mid;
+    if (index < messageIndex) low = mid + 1;
+    else high = mid;
+  }
+  return records_.size();
+}
+
+bool DbxWriter::Find(uint32_t messageIndex, DbxListEntry& entry) {
+  size_t pos = FindPosition(messageIndex);
+  if (pos == records_.size()) return false;
+  entry.recordOffset = records_[pos];
+  entry.messageIndex = ReadRecordIndex(entry.recordOffset, entry.messageAddress);
+  return true;
+}
+
+std::vector<DbxListEntry> DbxWriter::Entries() {
+  std::vector<DbxListEntry> entries;
+  entries.reserve(records_.size());
+  for (uint32_t offset : records_) {
+    DbxListEntry entry;
+    entry.recordOffset = offset;
+    entry.messageIndex = ReadRecordIndex(offset, entry.messageAddress);
+    entries.push_back(entry);
+  }
+  return entries;
+}
+
+std::string DbxWriter::HeaderBytes() const {
+  std::string raw(header_.size() * 4, '\0');
+  for (size_t i = 0; i < header_.size(); ++i) Put32At(reinterpret_cast<unsigned char*>(&raw[4 * i]), header_[i]);
+  return raw;
+}
+
+void DbxWriter::ReadFreeNodes() {
   // Nodes of the tree before the current one, chained through their second word, which
   // readers never look at. A chain that does not make sense is dropped (space leaks,
   // nothing else happens).
   std::unordered_set<uint32_t> live(treeNodes_.begin(), treeNodes_.end()), seen;
   for (uint32_t node = header_[kDeletedTreeList]; node != 0;) {
     unsigned char head[8];
-    if (node < kHeaderSize || uint64_t(node) + kNodeSize > fileSize || live.count(node) || !seen.insert(node).second) {
-      freeNodes_.clear();
-      break;
-    }
-    file_.seekg(node);
-    if (!file_.read(reinterpret_cast<char*>(head), sizeof head) || Le32(head) != node) {
-      file_.clear();
+    if (node < kHeaderSize || uint64_t(node) + kNodeSize > fileSize_ || live.count(node) || !seen.insert(node).second ||
+        !ReadAt(node, head, sizeof head) || Le32(head) != node) {
       freeNodes_.clear();
       break;
     }
     freeNodes_.push_back(node);
     node = Le32(head + 4);
   }
-}
-
-void DbxWriter::WriteAt(uint64_t offset, const void* data, size_t size) {
-  file_.seekp(std::streamoff(offset));
-  file_.write(static_cast<const char*>(data), std::streamsize(size));
-  if (!file_) throw DbxWriteError("cannot write " + path_);
 }
 
 uint32_t DbxWriter::Allocate(uint32_t size) {
@@ -392,12 +494,12 @@ uint32_t DbxWriter::Append(const DbxEnvelope& envelope, std::string_view raw) {
 std::vector<uint32_t> DbxWriter::AppendMany(const std::vector<DbxNewMessage>& messages) {
   std::vector<uint32_t> indexes;
   if (messages.empty()) return indexes;
+  Edit edit(*this);
   for (const DbxNewMessage& m : messages) {
     if (highestIndex_ == 0xFFFFFFFF) throw DbxWriteError("no message index left: " + path_);
     uint32_t index = ++highestIndex_;
     uint32_t address = WriteText(m.raw);
-    uint32_t record = WriteRecord(index, m.envelope, address, uint32_t(m.raw.size()));
-    entries_.push_back({index, record, address});
+    records_.push_back(WriteRecord(index, m.envelope, address, uint32_t(m.raw.size())));
     indexes.push_back(index);
   }
   CommitTree();
@@ -405,39 +507,64 @@ std::vector<uint32_t> DbxWriter::AppendMany(const std::vector<DbxNewMessage>& me
 }
 
 bool DbxWriter::Delete(uint32_t messageIndex) {
-  auto it = std::lower_bound(entries_.begin(), entries_.end(), messageIndex,
-                             [](const DbxListEntry& e, uint32_t id) { return e.messageIndex < id; });
-  if (it == entries_.end() || it->messageIndex != messageIndex) return false;
-  ReleaseSpace(*it);
-  entries_.erase(it);
+  Edit edit(*this);
+  size_t pos = FindPosition(messageIndex);
+  if (pos == records_.size()) return false;
+  uint32_t address = 0;
+  ReadRecordIndex(records_[pos], address);
+  ReleaseSpace(records_[pos], address);
+  records_.erase(records_.begin() + std::ptrdiff_t(pos));
   CommitTree();
   return true;
 }
 
-void DbxWriter::ReleaseSpace(const DbxListEntry& entry) {
+bool DbxWriter::ChangeFlags(uint32_t messageIndex, uint32_t set, uint32_t clear) {
+  Edit edit(*this);
+  size_t pos = FindPosition(messageIndex);
+  if (pos == records_.size()) return false;
+  std::string record = ReadRecordBytes(records_[pos]);
+  ValuePlace place;
+  if (!FindValue(record, kAttrFlags, place) || (!place.direct && place.valueLength < 4))
+    throw DbxWriteError("the record of message " + std::to_string(messageIndex) + " has no flags: " + path_);
+  uint32_t flags = ValueOf(record, place);
+  uint32_t changed = (flags & ~clear) | set;
+  if (changed == flags) return true;
+  auto* p = reinterpret_cast<unsigned char*>(record.data());
+  if (place.direct) {
+    if (changed >= (1u << 24)) throw DbxWriteError("flags do not fit the record: " + path_);
+    Put32At(p + place.wordAt, kAttrFlags | 0x80u | changed << 8);
+  } else {
+    Put32At(p + place.valueAt, changed);
+  }
+  // The changed record is written anew, so a record once written never changes.
+  uint32_t at = Allocate(uint32_t(record.size()));
+  Put32At(p, at);
+  WriteAt(at, record.data(), record.size());  // the old one of the same size goes: the space used stays
+  lastRecord_ = at;
+  lastRecordSize_ = uint32_t(record.size());
+  records_[pos] = at;
+  CommitTree();
+  return true;
+}
+
+void DbxWriter::ReleaseSpace(uint32_t recordOffset, uint32_t address) {
   // Only the bookkeeping words change; the record and its text stay where they are
   // until the file is compacted, so a reader still walking the old tree finds them.
   unsigned char head[16];
-  file_.seekg(entry.recordOffset);
-  if (file_.read(reinterpret_cast<char*>(head), 12)) {
+  if (ReadAt(recordOffset, head, 12)) {
     uint32_t size = 12 + Le32(head + 4);
     header_[kInfoSpace] -= std::min(header_[kInfoSpace], size);
   }
-  file_.clear();
-  uint32_t segment = entry.messageAddress;
+  uint32_t segment = address;
   for (uint64_t n = 0; segment != 0 && n < end_ / kSegmentSize + 1; ++n) {
-    file_.seekg(segment);
-    if (!file_.read(reinterpret_cast<char*>(head), 16) || Le32(head) != segment) break;
+    if (!ReadAt(segment, head, 16) || Le32(head) != segment) break;
     header_[kMessageSpace] -= std::min<uint32_t>(header_[kMessageSpace], kSegmentSize);
     segment = Le32(head + 12);
   }
-  file_.clear();
 }
 
 void DbxWriter::CommitTree() {
-  std::vector<uint32_t> values;
-  values.reserve(entries_.size());
-  for (const DbxListEntry& e : entries_) values.push_back(e.recordOffset);
+  const std::vector<uint32_t>& values = records_;
   uint32_t root = 0;
   uint64_t treeBytes = 0;
   std::vector<uint32_t> newNodes;
@@ -468,8 +595,7 @@ void DbxWriter::CommitTree() {
   }
   header_[kDeletedTreeList] = nowFree.empty() ? 0 : nowFree.front();
   // Objects first, on disk, before the header points at them.
-  file_.flush();
-  if (!file_) throw DbxWriteError("cannot write " + path_);
+  Flush();
 
   treeNodes_ = std::move(newNodes);
   freeNodes_ = std::move(nowFree);
@@ -495,11 +621,9 @@ void DbxWriter::CommitTree() {
   header_[kMiddleReusable] = uint32_t(end_ - kHeaderSize > live ? end_ - kHeaderSize - live : 0);
   for (int i = 0; i < 4; ++i) header_[i] = kSignature[i];
 
-  std::string raw(kHeaderSize, '\0');
-  for (size_t i = 0; i < header_.size(); ++i) Put32At(reinterpret_cast<unsigned char*>(&raw[4 * i]), header_[i]);
+  std::string raw = HeaderBytes();
   WriteAt(0, raw.data(), raw.size());
-  file_.flush();
-  if (!file_) throw DbxWriteError("cannot write " + path_);
+  Flush();
 }
 
 }  // namespace kestrelon::client

@@ -1,20 +1,29 @@
 // The mail client's side of a message file: creates a DBX message file and edits it the
-// way the client does (append and delete messages), keeping the index tree valid.
+// way the client does (append and delete messages, change their flags), keeping the
+// index tree valid.
 //
 // Every edit writes its new objects (texts, records, a fresh index tree) into space that
-// the current tree does not reference, flushes them, and only then rewrites the header
-// block, whose "entries in the tree" and root pointer words switch the file over in one
-// write. A reader therefore sees either the old tree or the new one; an edit cut short
-// leaves the old tree in place, and a torn header (count and root from different edits)
-// fails the reader's count checks because every edit changes the count.
+// the current tree does not reference, flushes them to disk, and only then rewrites the
+// header block, whose "entries in the tree" and root pointer words switch the file over
+// in one write. A reader therefore sees either the old tree or the new one; an edit cut
+// short leaves the old tree in place, and a torn header (count and root from different
+// edits) fails the reader's count checks because every edit changes the count or the
+// root. Records and texts are written once and never changed or reused: a changed
+// record is written anew.
+//
+// Edits of one file exclude each other between processes and between handles: each takes
+// an exclusive lock on a byte beyond the largest offset a message file can hold, reads
+// the file's state afresh and only then changes it. Readers take no lock and are never
+// kept waiting by it.
 #pragma once
 
 #include <cstdint>
-#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <unordered_set>
+
+#include "platform/file.h"
 #include <vector>
 
 namespace kestrelon::client {
@@ -65,12 +74,35 @@ class DbxWriter {
   static constexpr uint32_t kNodeEntries = 51;
   static constexpr uint32_t kSegmentText = 0x200;
   static constexpr uint32_t kSegmentSize = 16 + kSegmentText;
+  // The byte whose lock makes an edit exclusive: offsets of a message file are 32 bits,
+  // so no reader ever reads it.
+  static constexpr uint64_t kEditLockOffset = 0x100000000ull;
 
   // Creates (or empties) the file at `path` as a message file without messages.
   static void Create(const std::string& path);
+  // Creates the file as Create does when it is missing or empty; leaves a file with
+  // content alone, also when another process creates it at the same time.
+  static void CreateIfMissing(const std::string& path);
 
   // Opens an existing message file and reads its index. Raises DbxWriteError.
   explicit DbxWriter(const std::string& path);
+
+  // Holds the file's edit lock while it lives, with the state read afresh when it is
+  // taken: what the holder reads and edits meanwhile is one step for every other
+  // process. Edits inside take no lock of their own. Holding two files' locks at once,
+  // take them in the order of LockOrder.
+  class Edit {
+   public:
+    explicit Edit(DbxWriter& writer);
+    ~Edit();
+    Edit(const Edit&) = delete;
+    Edit& operator=(const Edit&) = delete;
+
+   private:
+    DbxWriter& writer_;
+  };
+  // True when `a`'s lock is taken before `b`'s.
+  static bool LockOrder(const std::string& a, const std::string& b) { return a < b; }
 
   // Appends one message; returns its message index (one above the highest ever given).
   uint32_t Append(const DbxEnvelope& envelope, std::string_view raw);
@@ -78,29 +110,47 @@ class DbxWriter {
   std::vector<uint32_t> AppendMany(const std::vector<DbxNewMessage>& messages);
   // Removes the message with this message index; false when there is none.
   bool Delete(uint32_t messageIndex);
+  // Sets the bits `set` and clears the bits `clear` of a message's flags; false when
+  // there is no such message.
+  bool ChangeFlags(uint32_t messageIndex, uint32_t set, uint32_t clear);
+  // The message with this message index, as of the last look at the file.
+  bool Find(uint32_t messageIndex, DbxListEntry& entry);
 
-  // The messages in index order (ascending message index).
-  const std::vector<DbxListEntry>& Entries() const { return entries_; }
+  // Record offsets in index order (ascending message index), as of the last look at the
+  // file: the construction or the edit in progress.
+  const std::vector<uint32_t>& RecordOffsets() const { return records_; }
+  // The messages in index order; reads every record.
+  std::vector<DbxListEntry> Entries();
   uint32_t HighestIndex() const { return highestIndex_; }
+  // The header block as last read or written; every edit changes it.
+  std::string HeaderBytes() const;
 
  private:
+  void Lock();
+  void Unlock();
   void ReadState();
-  void ReadFreeNodes(uint64_t fileSize);
-  void WalkNode(uint32_t offset, uint32_t parent, int depth, uint64_t fileSize);
-  uint32_t ReadRecordIndex(uint32_t recordOffset, uint32_t& address, uint64_t fileSize);
+  void ReadFreeNodes();
+  void WalkNode(uint32_t offset, uint32_t parent, int depth);
+  uint32_t ReadRecordIndex(uint32_t recordOffset, uint32_t& address);
+  std::string ReadRecordBytes(uint32_t recordOffset);
+  size_t FindPosition(uint32_t messageIndex);
   uint32_t WriteText(std::string_view raw);
   uint32_t WriteRecord(uint32_t messageIndex, const DbxEnvelope& envelope, uint32_t address, uint32_t textLength);
-  void ReleaseSpace(const DbxListEntry& entry);
+  void ReleaseSpace(uint32_t recordOffset, uint32_t address);
   void CommitTree();
+  bool ReadAt(uint64_t offset, void* data, size_t size);
   void WriteAt(uint64_t offset, const void* data, size_t size);
+  void Flush();
   uint32_t Allocate(uint32_t size);
 
   std::string path_;
-  std::fstream file_;
+  platform::File file_;
+  int lockDepth_ = 0;
+  uint64_t fileSize_ = 0;
   std::vector<uint32_t> header_;  // the header block as words
-  std::vector<DbxListEntry> entries_;
+  std::vector<uint32_t> records_;  // record offsets in index order
   uint32_t highestIndex_ = 0;
-  uint64_t end_ = 0;        // first free byte at the end of the file
+  uint64_t end_ = 0;                 // first free byte at the end of the file
   std::vector<uint32_t> treeNodes_;  // nodes of the current tree
   std::vector<uint32_t> freeNodes_;  // nodes of earlier trees, free for the next one
   std::unordered_set<uint32_t> walked_;

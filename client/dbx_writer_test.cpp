@@ -6,11 +6,14 @@
 #include "plugin/dbx/dbx_message_text.h"
 #include "plugin/dbx/dbx_reader.h"
 #include "plugin/dbx/dbx_test_support.h"
+#include "platform/process.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <map>
+#include <memory>
+#include <set>
 #include <thread>
 
 using kestrelon::DbxMessageText;
@@ -354,4 +357,86 @@ TEST(DbxWriter, RefusesFilesItCannotWalk) {
   file[Le32(file, 0xE4) + 0x0C] = 1;  // the root's parent
   kestrelon::testing::WriteAll(path, file);
   EXPECT_THROW(DbxWriter w(path), kestrelon::client::DbxWriteError);
+}
+
+TEST(DbxWriter, TwoProcessesAppendingToOneFileKeepEveryMail) {
+  TempDir dir;
+  std::string path = dir.File("Inbox.dbx");
+  DbxWriter::Create(path);
+  std::string self = platform::CurrentExecutablePath();
+  std::string worker = self.substr(0, self.find_last_of("/\\") + 1) + "dbx_append_worker";
+#ifdef _WIN32
+  worker += ".exe";
+#endif
+  const int perProcess = 40;
+  std::vector<std::unique_ptr<platform::ChildProcess>> children;
+  for (const char* tag : {"a", "b"}) {
+    children.push_back(std::make_unique<platform::ChildProcess>());
+    ASSERT_TRUE(children.back()->Start(worker, {path, tag, std::to_string(perProcess)})) << worker;
+  }
+  for (auto& child : children) {
+    int code = -2;
+    ASSERT_TRUE(child->Wait(code));
+    EXPECT_EQ(code, 0);
+  }
+  CheckTree(path);
+  DbxReader reader(path);
+  ASSERT_EQ(reader.LoadIndex(), 2u * perProcess);
+  std::set<std::string> texts;
+  for (uint32_t id = 1; id <= 2 * perProcess; ++id) texts.insert(TextOf(reader, id));
+  for (const char* tag : {"a", "b"})
+    for (int i = 0; i < perProcess; ++i)
+      EXPECT_EQ(texts.count("Subject: " + std::string(tag) + " " + std::to_string(i) + "\r\n\r\nmail " +
+                            std::to_string(i) + " of " + tag),
+                1u)
+          << tag << i;
+}
+
+TEST(DbxWriter, AHeldEditKeepsOtherWritersWaitingButNotReaders) {
+  TempDir dir;
+  std::string path = dir.File("Inbox.dbx");
+  DbxWriter::Create(path);
+  DbxWriter writer(path);
+  writer.Append(DbxEnvelope{}, Mail(1));
+  std::atomic<bool> appended{false};
+  std::thread other;
+  {
+    DbxWriter::Edit hold(writer);
+    other = std::thread([&] {
+      DbxWriter(path).Append(DbxEnvelope{}, Mail(3));
+      appended = true;
+    });
+    DbxReader reader(path);
+    ASSERT_EQ(reader.LoadIndex(), 1u);
+    EXPECT_EQ(TextOf(reader, 1), Mail(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(appended);
+    EXPECT_EQ(writer.Append(DbxEnvelope{}, Mail(2)), 2u);  // the holder's own edits go through
+  }
+  other.join();
+  EXPECT_TRUE(appended);
+  DbxReader reader(path);
+  ASSERT_EQ(reader.LoadIndex(), 3u);
+  EXPECT_EQ(TextOf(reader, 3), Mail(3));
+}
+
+TEST(DbxWriter, ChangedFlagsGoIntoANewRecordAndLeaveTheOldOneAlone) {
+  TempDir dir;
+  std::string path = dir.File("Inbox.dbx");
+  DbxWriter::Create(path);
+  DbxWriter writer(path);
+  writer.AppendMany({{DbxEnvelope{}, Mail(1)}, {DbxEnvelope{}, Mail(2)}});
+  uint32_t before = writer.RecordOffsets()[0];
+  std::string oldRecord = ReadAll(path).substr(before, 64);
+  EXPECT_TRUE(writer.ChangeFlags(1, 0x20, kestrelon::client::kDbxFlagUnread));
+  EXPECT_FALSE(writer.ChangeFlags(7, 0, kestrelon::client::kDbxFlagUnread));
+  EXPECT_EQ(ReadAll(path).substr(before, 64), oldRecord);
+  DbxReader reader(path);
+  ASSERT_EQ(reader.LoadIndex(), 2u);
+  EXPECT_NE(reader.IndexAt(0), before);
+  kestrelon::DbxMessageInfo info(reader.Stream(), reader.IndexAt(0));
+  EXPECT_EQ(info.IndexValue(0x00), 1u);
+  EXPECT_EQ(info.IndexValue(0x01), 0x20u);
+  EXPECT_EQ(TextOf(reader, 1), Mail(1));
+  CheckTree(path);
 }

@@ -9,6 +9,7 @@ packages=(
   clang libclang-rt-14-dev
   mingw-w64 mingw-w64-tools g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   wine64 wine64-tools
+  nsis
 )
 
 missing=()

@@ -1,18 +1,19 @@
 #include "client/store/mail_store.h"
 
+#include "client/envelope.h"
+
 #include "client/store/note_text.h"
 #include "client/store/store_location.h"
 #include "plugin/dbx/dbx_message_info.h"
 #include "plugin/dbx/dbx_message_text.h"
 #include "plugin/dbx/dbx_reader.h"
 #include "platform/file.h"
-#include "tools/dbxtool/envelope.h"
 
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 #include <mutex>
+#include <optional>
 
 namespace kestrelon::client {
 
@@ -96,9 +97,8 @@ bool MailStore::HasInbox() const { return platform::FileExists(FilePath(Folder::
 void MailStore::Create() const {
   if (!platform::CreateFolder(folder_)) throw StoreError("cannot create the store folder " + folder_);
   for (Folder f : {Folder::Inbox, Folder::Deleted}) {
-    if (platform::FileExists(FilePath(f))) continue;
     try {
-      DbxWriter::Create(FilePath(f));
+      DbxWriter::CreateIfMissing(FilePath(f));
     } catch (const DbxWriteError& e) {
       throw StoreError(e.what());
     }
@@ -144,38 +144,58 @@ std::string MailStore::RawText(Folder folder, const StoredMessage& message) cons
 uint32_t MailStore::Deliver(std::string_view mail) const { return Deliver(mail, FileTimeNow()); }
 
 uint32_t MailStore::Deliver(std::string_view mail, uint64_t receivedTime) const {
-  DbxEnvelope envelope = dbxtool::EnvelopeFromMail(mail, receivedTime);
-  envelope.subject = DecodeEncodedWords(envelope.subject);
-  envelope.senderName = DecodeEncodedWords(envelope.senderName);
-  envelope.receiverName = DecodeEncodedWords(envelope.receiverName);
-  envelope.flags = kDbxFlagUnread;
-  envelope.receivedTime = receivedTime;
+  return DeliverMany({std::string(mail)}, receivedTime).front();
+}
+
+std::vector<uint32_t> MailStore::DeliverMany(const std::vector<std::string>& mails, uint64_t receivedTime) const {
+  std::vector<DbxNewMessage> messages;
+  messages.reserve(mails.size());
+  for (const std::string& mail : mails) {
+    DbxEnvelope envelope = EnvelopeFromMail(mail, receivedTime);
+    envelope.subject = DecodeEncodedWords(envelope.subject);
+    envelope.senderName = DecodeEncodedWords(envelope.senderName);
+    envelope.receiverName = DecodeEncodedWords(envelope.receiverName);
+    envelope.flags = kDbxFlagUnread;
+    envelope.receivedTime = receivedTime;
+    messages.push_back({std::move(envelope), mail});
+  }
   try {
     DbxWriter writer(FilePath(Folder::Inbox));
-    return writer.Append(envelope, mail);
+    return writer.AppendMany(messages);
   } catch (const DbxWriteError& e) {
     throw StoreError(e.what());
   }
 }
 
 uint32_t MailStore::Move(Folder from, Folder to, uint32_t id) const {
-  StoredMessage message;
-  if (!Find(from, id, message)) return 0;
-  std::string raw = RawText(from, message);
+  std::string fromPath = FilePath(from), toPath = FilePath(to);
+  if (!platform::FileExists(fromPath)) return 0;
   try {
-    if (!platform::FileExists(FilePath(to))) DbxWriter::Create(FilePath(to));
+    DbxWriter::CreateIfMissing(toPath);
+    DbxWriter source(fromPath), target(toPath);
+    // Both files stay locked for the whole move, so no other process moves or deletes
+    // the same message meanwhile; every move takes the two locks in the same order.
+    std::optional<DbxWriter::Edit> first, second;
+    bool sourceFirst = DbxWriter::LockOrder(fromPath, toPath);
+    first.emplace(sourceFirst ? source : target);
+    second.emplace(sourceFirst ? target : source);
+    DbxListEntry entry;
+    if (!source.Find(id, entry)) return 0;
+    StoredMessage message;
+    {
+      DbxReader reader(fromPath);
+      message = ReadRecord(reader, entry.recordOffset);
+    }
+    std::string raw = RawText(from, message);
     // The copy goes in first: an edit cut short leaves the message in both folders
     // rather than in neither.
-    uint32_t newId;
-    {
-      DbxWriter target(FilePath(to));
-      newId = target.Append(message.envelope, raw);
-    }
-    DbxWriter source(FilePath(from));
+    uint32_t newId = target.Append(message.envelope, raw);
     source.Delete(id);
     return newId;
   } catch (const DbxWriteError& e) {
     throw StoreError(e.what());
+  } catch (const DbxException& e) {
+    throw StoreError(fromPath + ": " + e.message);
   }
 }
 
@@ -184,42 +204,12 @@ bool MailStore::Delete(uint32_t id) const { return Move(Folder::Inbox, Folder::D
 uint32_t MailStore::MoveBack(uint32_t id) const { return Move(Folder::Deleted, Folder::Inbox, id); }
 
 bool MailStore::SetRead(Folder folder, uint32_t id, bool read) const {
-  StoredMessage message;
-  if (!Find(folder, id, message)) return false;
-  uint32_t flags = read ? message.envelope.flags & ~kDbxFlagUnread : message.envelope.flags | kDbxFlagUnread;
-  if (flags == message.envelope.flags) return true;
-  // The flags live in the record's entry list: either in the word itself (values below
-  // 2^24) or in the data area behind the words. Only that word or value changes.
-  std::fstream file(FilePath(folder), std::ios::in | std::ios::out | std::ios::binary);
-  unsigned char head[12];
-  if (!file.seekg(message.recordOffset) || !file.read(reinterpret_cast<char*>(head), sizeof head))
-    throw StoreError("cannot read the record of message " + std::to_string(id));
-  unsigned count = head[10];
-  for (unsigned i = 0; i < count; ++i) {
-    unsigned char w[4];
-    uint64_t at = uint64_t(message.recordOffset) + 12 + 4 * i;
-    if (!file.seekg(at) || !file.read(reinterpret_cast<char*>(w), 4)) break;
-    uint32_t word = w[0] | w[1] << 8 | w[2] << 16 | uint32_t(w[3]) << 24;
-    if ((word & 0x7F) != kAttrFlags) continue;
-    uint32_t newWord = word;
-    uint64_t target = at;
-    uint32_t value = flags;
-    if (word & 0x80) {
-      if (flags >= (1u << 24)) break;
-      newWord = kAttrFlags | 0x80 | flags << 8;
-      value = newWord;
-    } else {
-      uint32_t bodyLength = head[4] | head[5] << 8 | head[6] << 16 | uint32_t(head[7]) << 24;
-      if (uint64_t(4) * count + (word >> 8) + 4 > bodyLength) break;
-      target = uint64_t(message.recordOffset) + 12 + 4 * count + (word >> 8);
-    }
-    unsigned char out[4] = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-                            static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
-    if (!file.seekp(target) || !file.write(reinterpret_cast<char*>(out), 4) || !file.flush())
-      throw StoreError("cannot write the record of message " + std::to_string(id));
-    return true;
+  try {
+    DbxWriter writer(FilePath(folder));
+    return read ? writer.ChangeFlags(id, 0, kDbxFlagUnread) : writer.ChangeFlags(id, kDbxFlagUnread, 0);
+  } catch (const DbxWriteError& e) {
+    throw StoreError(e.what());
   }
-  throw StoreError("the record of message " + std::to_string(id) + " has no flags");
 }
 
 }  // namespace kestrelon::client

@@ -65,6 +65,8 @@ class MailStore {
   // Appends a mail to the Inbox as received now (unread); returns its id.
   uint32_t Deliver(std::string_view mail) const;
   uint32_t Deliver(std::string_view mail, uint64_t receivedTime) const;
+  // Appends several mails in one edit; returns their ids in order.
+  std::vector<uint32_t> DeliverMany(const std::vector<std::string>& mails, uint64_t receivedTime) const;
   // Moves an Inbox message into Deleted Items; false when the Inbox has no such id.
   bool Delete(uint32_t id) const;
   // Moves a Deleted Items message back into the Inbox; returns its new id, 0 when

@@ -1,6 +1,9 @@
 #include "client/store/contacts.h"
 #include "client/store/store_test_support.h"
 
+#include <set>
+#include <thread>
+
 namespace kestrelon::testing {
 namespace {
 
@@ -59,6 +62,29 @@ TEST_F(MailStoreTest, DeleteAndMoveBackKeepTheTextAndReadState) {
   ASSERT_TRUE(store.Find(Folder::Inbox, back, m));
   EXPECT_FALSE(m.Unread());
   EXPECT_EQ(store.RawText(Folder::Inbox, m), mail);
+}
+
+TEST_F(MailStoreTest, MovesBothWaysAtOnceLoseNothing) {
+  client::MailStore store = MakeStore();
+  std::vector<std::string> mails;
+  for (int i = 0; i < 40; ++i) mails.push_back(Mail("Ann <ann@example.com>", "mail " + std::to_string(i)));
+  std::vector<uint32_t> ids = store.DeliverMany(mails, client::FileTimeNow());
+  ASSERT_EQ(ids.size(), 40u);
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(store.Delete(ids[i]));
+  std::vector<uint32_t> deleted;
+  for (const auto& m : store.List(Folder::Deleted)) deleted.push_back(m.id);
+  ASSERT_EQ(deleted.size(), 20u);
+  std::thread back([&] {
+    for (uint32_t id : deleted) EXPECT_NE(client::MailStore(folder_).MoveBack(id), 0u);
+  });
+  for (int i = 20; i < 40; ++i) EXPECT_TRUE(store.Delete(ids[i]));
+  back.join();
+  std::multiset<std::string> subjects;
+  for (Folder f : {Folder::Inbox, Folder::Deleted})
+    for (const auto& m : store.List(f)) subjects.insert(m.envelope.subject);
+  ASSERT_EQ(subjects.size(), 40u);
+  for (int i = 0; i < 40; ++i) EXPECT_EQ(subjects.count("mail " + std::to_string(i)), 1u) << i;
+  EXPECT_EQ(store.List(Folder::Inbox).size(), 20u);
 }
 
 TEST_F(MailStoreTest, DateReceivedText) {

@@ -1,7 +1,7 @@
 #include "client/store/note_text.h"
 
 #include "plugin/dbx/message_content.h"
-#include "tools/dbxtool/envelope.h"
+#include "client/envelope.h"
 
 #include <cctype>
 #include <optional>
@@ -60,7 +60,7 @@ std::string Parameter(const std::string& value, const std::string& name) {
 }
 
 std::string DecodeBody(std::string_view header, std::string_view body) {
-  std::string encoding = Lower(dbxtool::HeaderField(header, "Content-Transfer-Encoding").value_or(""));
+  std::string encoding = Lower(HeaderField(header, "Content-Transfer-Encoding").value_or(""));
   if (encoding == "base64") return DecodeBase64(body);
   if (encoding == "quoted-printable") return DecodeQuotedPrintable(body);
   return std::string(body);
@@ -82,7 +82,7 @@ std::string StripTags(const std::string& html) {
 std::optional<std::string> PlainPart(std::string_view entity, int depth, std::optional<std::string>& html) {
   std::string_view header, body;
   SplitMail(entity, header, body);
-  std::string type = dbxtool::HeaderField(header, "Content-Type").value_or("text/plain");
+  std::string type = HeaderField(header, "Content-Type").value_or("text/plain");
   std::string lower = Lower(type);
   if (lower.rfind("multipart/", 0) == 0) {
     std::string boundary = Parameter(type, "boundary");

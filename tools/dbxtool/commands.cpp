@@ -3,7 +3,7 @@
 #include "client/dbx_writer.h"
 #include "plugin/dbx/dbx_message_info.h"
 #include "plugin/dbx/dbx_reader.h"
-#include "tools/dbxtool/envelope.h"
+#include "client/envelope.h"
 
 #include <cstdio>
 #include <ctime>
@@ -68,7 +68,7 @@ int RunAppend(const Args& args) {
   for (size_t i = 1; i < args.size(); ++i) {
     std::string raw;
     if (!ReadFileBytes(args[i], raw)) return UsageError("cannot read " + args[i]);
-    mails.push_back({EnvelopeFromMail(raw, now), std::move(raw)});
+    mails.push_back({kestrelon::client::EnvelopeFromMail(raw, now), std::move(raw)});
   }
   try {
     kestrelon::client::DbxWriter writer(args[0]);

@@ -1,10 +1,10 @@
-#include "tools/dbxtool/envelope.h"
+#include "client/envelope.h"
 
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 
-namespace dbxtool {
+namespace kestrelon::client {
 
 namespace {
 
@@ -107,9 +107,9 @@ std::optional<int64_t> ParseMailDate(const std::string& value) {
   return t;
 }
 
-kestrelon::client::DbxEnvelope EnvelopeFromMail(std::string_view mail, uint64_t now) {
-  kestrelon::client::DbxEnvelope env;
-  env.flags = kestrelon::client::kDbxFlagUnread;
+DbxEnvelope EnvelopeFromMail(std::string_view mail, uint64_t now) {
+  DbxEnvelope env;
+  env.flags = kDbxFlagUnread;
   env.receivedTime = now;
   env.sentTime = now;
   if (auto v = HeaderField(mail, "Subject")) env.subject = *v;
@@ -120,8 +120,8 @@ kestrelon::client::DbxEnvelope EnvelopeFromMail(std::string_view mail, uint64_t 
   }
   if (auto v = HeaderField(mail, "Message-ID")) env.messageId = *v;
   if (auto v = HeaderField(mail, "Date"))
-    if (auto t = ParseMailDate(*v)) env.sentTime = kestrelon::client::FileTimeFromUnix(*t);
+    if (auto t = ParseMailDate(*v)) env.sentTime = FileTimeFromUnix(*t);
   return env;
 }
 
-}  // namespace dbxtool
+}  // namespace kestrelon::client

@@ -1,8 +1,8 @@
-#include "tools/dbxtool/envelope.h"
+#include "client/envelope.h"
 
 #include <gtest/gtest.h>
 
-using namespace dbxtool;
+using namespace kestrelon::client;
 
 TEST(Envelope, HeaderFieldsAreUnfoldedAndStopAtTheBlankLine) {
   std::string mail =
@@ -16,7 +16,7 @@ TEST(Envelope, HeaderFieldsAreUnfoldedAndStopAtTheBlankLine) {
   EXPECT_EQ(env.receiverAddress, "a@b.example");
   EXPECT_EQ(env.receiverName, "a@b.example");
   EXPECT_EQ(env.receivedTime, 42u);
-  EXPECT_EQ(env.flags, kestrelon::client::kDbxFlagUnread);
+  EXPECT_EQ(env.flags, kDbxFlagUnread);
 }
 
 TEST(Envelope, MailDatesWithZones) {
@@ -24,5 +24,5 @@ TEST(Envelope, MailDatesWithZones) {
   EXPECT_EQ(ParseMailDate("Mon, 07 Dec 2026 09:14:02 +0100").value(), 1796631242);
   EXPECT_EQ(ParseMailDate("7 Dec 2026 08:14 -0000").value(), 1796631240);
   EXPECT_FALSE(ParseMailDate("yesterday").has_value());
-  EXPECT_EQ(kestrelon::client::FileTimeFromUnix(0), 116444736000000000ull);
+  EXPECT_EQ(FileTimeFromUnix(0), 116444736000000000ull);
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace dbxtool {
+namespace kestrelon::client {
 
 // The unfolded value of the first header field `name` (without case), if present.
 std::optional<std::string> HeaderField(std::string_view mail, std::string_view name);
@@ -21,6 +21,6 @@ std::optional<int64_t> ParseMailDate(const std::string& value);
 
 // Subject, sender, receiver, message id and sent time from the headers; received time
 // `now` (FILETIME); flags unread.
-kestrelon::client::DbxEnvelope EnvelopeFromMail(std::string_view mail, uint64_t now);
+DbxEnvelope EnvelopeFromMail(std::string_view mail, uint64_t now);
 
-}  // namespace dbxtool
+}  // namespace kestrelon::client
