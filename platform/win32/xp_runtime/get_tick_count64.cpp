@@ -11,21 +11,20 @@
 
 #include <cstdint>
 
+#include "platform/win32/xp_runtime/extended_tick_count.h"
+
 namespace {
 
 using TickCount64Function = ULONGLONG(WINAPI*)();
 
-// The last 32-bit count seen (low half) and how often the count wrapped before it
-// (high half), updated as one 64-bit word so concurrent callers never see a torn pair.
+// Updated as one 64-bit word, so concurrent callers never see a torn pair.
 uint64_t extended_count_state = 0;
 
 ULONGLONG ExtendedTickCount() {
   uint64_t seen = __atomic_load_n(&extended_count_state, __ATOMIC_ACQUIRE);
   for (;;) {
-    uint32_t now = GetTickCount();  // read after the state, so never older than its low half
-    uint64_t wraps = seen >> 32;
-    if (now < static_cast<uint32_t>(seen)) ++wraps;
-    uint64_t next = (wraps << 32) | now;
+    // Read after the state, so never older than the count it holds.
+    uint64_t next = platform::NextExtendedTickCount(seen, GetTickCount());
     if (__atomic_compare_exchange_n(&extended_count_state, &seen, next, false, __ATOMIC_ACQ_REL,
                                     __ATOMIC_ACQUIRE))
       return next;
