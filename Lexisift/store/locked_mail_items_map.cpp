@@ -35,26 +35,40 @@ CLockedMailItemsMap::CLockedMailItemsMap(const std::string& path) : CMailItemsMa
   // touch the file, so while it is held here nobody else writes or locks it.
   if (file_.Lock(kLockOffset, kLockLength)) file_.SkipLockChecks();
 
-  unsigned char probe[kStateProbe] = {};
-  size_t got = 0;
-  file_.ReadAt(0, probe, sizeof probe, got);
-  if (got == sizeof probe && probe[kStateMarkOffset] == kStateClosed) {
-    const unsigned char open = kStateOpen;
-    file_.WriteAt(kStateMarkOffset, &open, 1);
-  } else if (got > 0 && CheckMapFile(file_) < 0) {
-    // A damaged shared store starts over empty. That includes a file too short to hold
-    // the state mark: left as it is, it would fail every operation for good.
-    file_.Truncate(0);
-  }
+  bool markedOpen = false;
+  try {
+    unsigned char probe[kStateProbe] = {};
+    size_t got = 0;
+    file_.ReadAt(0, probe, sizeof probe, got);
+    if (got == sizeof probe && probe[kStateMarkOffset] == kStateClosed) {
+      const unsigned char open = kStateOpen;
+      markedOpen = file_.WriteAt(kStateMarkOffset, &open, 1);
+    } else if (got > 0 && CheckMapFile(file_) < 0) {
+      // A damaged shared store starts over empty. That includes a file too short to hold
+      // the state mark: left as it is, it would fail every operation for good.
+      file_.Truncate(0);
+    }
 
-  uint64_t size = 0;
-  if (!file_.Size(size)) throw StoreError(kErrLockedSize);
-  if (size == 0) {
-    if (!WriteEmptyTable()) throw StoreError(kErrLockedOpen);
-  } else {
-    ReadMailCounters();
+    uint64_t size = 0;
+    if (!file_.Size(size)) throw StoreError(kErrLockedSize);
+    if (size == 0) {
+      markedOpen = false;
+      if (!WriteEmptyTable()) throw StoreError(kErrLockedOpen);
+    } else {
+      ReadMailCounters();
+    }
+    AttachRegistryProfile();
+  } catch (...) {
+    // Nothing but the open mark was written: the file goes back to its clean close. The
+    // lock is released here rather than left to the closing of the handle, which Windows
+    // does not promise to do at once.
+    if (markedOpen) {
+      const unsigned char closed = kStateClosed;
+      file_.WriteAt(kStateMarkOffset, &closed, 1);
+    }
+    file_.Unlock(kLockOffset, kLockLength);
+    throw;
   }
-  AttachRegistryProfile();
 }
 
 CLockedMailItemsMap::~CLockedMailItemsMap() {

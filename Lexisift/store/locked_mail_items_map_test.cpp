@@ -114,6 +114,27 @@ TEST_F(LockedMap, DamageFoundDuringAnOperationIsCheckedAtTheNextOpening) {
   EXPECT_EQ(ReadItemCounter(path), 1);
 }
 
+// Every token of a mail is looked up before the first write: a chain that cannot be
+// read leaves no part of the mail behind.
+TEST_F(LockedMap, AMailWithAnUnreadableChainIsNotHalfLearnt) {
+  std::string path = dir_.File("shared.dat");
+  { CLockedMailItemsMap(path).AddItems(Tokens({{"abc", 1}}), true); }
+  std::string bytes = ReadAll(path);
+  PutI32At(bytes, 3856, 990000);  // bucket 296 points past the end; closed cleanly
+  WriteAll(path, bytes);
+  TokenTable mail;
+  for (int i = 0; i < 20; ++i) mail.Add("tok" + std::to_string(i));
+  mail.Add("xbc");  // bucket 296
+  {
+    CLockedMailItemsMap map(path);
+    EXPECT_THROW(map.AddItems(mail, false), StoreError);
+    EXPECT_EQ(map.HamMails(), 0);
+  }
+  std::string after = ReadAll(path);
+  after[12] = bytes[12];
+  EXPECT_TRUE(after == bytes);
+}
+
 TEST_F(LockedMap, SurrogateRedirectsOnlyToAWritableFile) {
   std::string path = dir_.File("shared.dat");
   std::string other = dir_.File("elsewhere.dat");
@@ -211,6 +232,26 @@ TEST_F(LockedMap, RegistryProfileAndThreshold) {
   { EXPECT_FALSE(CLockedMailItemsMap(path).HasProfile()); }
 }
 
+// An opening that fails after the lock was taken releases it and leaves the state mark
+// as it found it.
+TEST_F(LockedMap, FailedOpeningUnlocksAndKeepsTheCleanMark) {
+  std::string path = dir_.File("shared.dat");
+  { CLockedMailItemsMap(path).AddItems(Tokens({{"abc", 1}}), false); }
+  std::string profile = dir_.File("profile.map");
+  CPersistMap writer(profile);  // denies the read-only open of the profile
+  platform::RegistryKey key;
+  ASSERT_TRUE(key.Create(platform::Hive::LocalMachine, "Software\\Kestrelon"));
+  ASSERT_TRUE(key.WriteString("ProfilePath", profile));
+  try {
+    CLockedMailItemsMap map(path);
+    FAIL() << "opened with an unreadable profile";
+  } catch (const StoreError& e) {
+    EXPECT_STREQ(e.what(), kErrReadOnlyOpen);
+  }
+  EXPECT_EQ(Mark(path), 0xFF);
+  EXPECT_EQ(ReadItemCounter(path), 1);  // bytes 0 to 7 are not locked
+}
+
 TEST_F(LockedMap, MarkersRoundTripWithoutTouchingMailCounters) {
   std::string path = dir_.File("shared.dat");
   { CLockedMailItemsMap(path).AddItems(Tokens({{"abc", 1}}), true); }
@@ -223,10 +264,14 @@ TEST_F(LockedMap, MarkersRoundTripWithoutTouchingMailCounters) {
   EXPECT_EQ(ReadAll(path).size(), size);  // overwritten in place
   WriteMark(path, "msg-1", 7);
   EXPECT_EQ(ReadMark(path, "msg-1"), kMarkNone);
+  // The empty identifier is a message id like any other: key "M*".
+  EXPECT_EQ(MarkerKey(""), "M*");
+  WriteMark(path, "", kMarkSpam);
+  EXPECT_EQ(ReadMark(path, ""), kMarkSpam);
   CLockedMailItemsMap map(path);
   EXPECT_EQ(map.SpamMails(), 1);
   EXPECT_EQ(map.HamMails(), 0);
-  EXPECT_EQ(map.EnumerateItems(false, ""), 2);
+  EXPECT_EQ(map.EnumerateItems(false, ""), 3);
   EXPECT_THROW(MarkerKey(std::string(21, 'i')), StoreError);
   EXPECT_EQ(MarkerKey(std::string(20, 'i')).size(), 22u);
 }

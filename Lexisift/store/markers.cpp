@@ -5,7 +5,7 @@
 namespace kestrelon {
 
 std::string MarkerKey(std::string_view identifier) {
-  if (identifier.empty() || identifier.size() > kMaxMarkerIdLength) throw StoreError(kErrKeyLength);
+  if (identifier.size() > kMaxMarkerIdLength) throw StoreError(kErrKeyLength);
   return "M*" + std::string(identifier);
 }
 

@@ -13,7 +13,7 @@ enum : int32_t { kMarkNone = 0, kMarkHam = 1, kMarkSpam = 2 };
 
 constexpr size_t kMaxMarkerIdLength = 20;
 
-// "M*" + identifier; the identifier must be 1 to 20 bytes.
+// "M*" + identifier; the identifier may be empty and must not exceed 20 bytes.
 std::string MarkerKey(std::string_view identifier);
 
 // Opens the shared store at `storePath`, stores the mark (values other than 0, 1, 2 store

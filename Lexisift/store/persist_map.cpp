@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 namespace kestrelon {
@@ -164,14 +164,16 @@ MapItem CPersistMap::GetKeyPos(std::string_view key, bool create) {
 
 MapItem CPersistMap::GetItem(std::string_view key) { return GetKeyPos(key, false); }
 
-void CPersistMap::Store(const Place& place, MapItem item) {
+uint64_t CPersistMap::Store(const Place& place, MapItem item) {
   unsigned char record[kMaxRecordSize];
   if (place.found) {
-    item.next = place.item.next;
-    size_t n = EncodeRecord(item, record);
-    if (!cache_.Write(place.offset, record, n)) Fail(kErrSave);
-    position_ = place.offset + n;
-    return;
+    // Only the counters change: next, key and terminator stay as they are in the file
+    // (next may have been linked to a record appended since the lookup).
+    PutU32(record, static_cast<uint32_t>(item.ham));
+    PutU32(record + 4, static_cast<uint32_t>(item.spam));
+    if (!cache_.Write(place.offset, record, 8)) Fail(kErrSave);
+    position_ = place.offset + kRecordHeaderSize + place.item.keyLength + 1;
+    return place.offset;
   }
   // The new record goes to the end of the file before its chain points at it, so an
   // interrupted update leaves at worst an unlinked record, never a link into nothing.
@@ -184,6 +186,7 @@ void CPersistMap::Store(const Place& place, MapItem item) {
   PutU32(link, static_cast<uint32_t>(size));
   if (!cache_.Write(place.offset + 8, link, sizeof link)) Fail(kErrSave);
   position_ = size + n;
+  return size;
 }
 
 void CPersistMap::SetItem(const MapItem& item) {
@@ -194,8 +197,21 @@ void CPersistMap::SetItem(const MapItem& item) {
 void CPersistMap::Apply(const TokenTable& tokens, bool flag, Op op) {
   // A mail with an unstorable token is refused whole, before anything is written.
   tokens.ForEach([](const TokenTable::Entry& e) { CheckKey(e.key); });
+  // Every token is looked up before the first write, so a chain that cannot be read
+  // fails the mail while the store is still as it was.
+  std::vector<Place> places;
+  places.reserve(tokens.Size());
+  tokens.ForEach([&](const TokenTable::Entry& e) { places.push_back(Locate(e.key)); });
+  // New keys of one chain found the same tail; each is linked to the one appended before.
+  std::unordered_map<uint64_t, uint64_t> tails;  // tail found -> record appended last
+  size_t index = 0;
   tokens.ForEach([&](const TokenTable::Entry& e) {
-    Place place = Locate(e.key);
+    Place& place = places[index++];
+    const uint64_t tailFound = place.offset;
+    if (!place.found) {
+      auto moved = tails.find(tailFound);
+      if (moved != tails.end()) place.offset = moved->second;
+    }
     MapItem item = place.item;
     uint32_t n = e.count;
     switch (op) {
@@ -217,7 +233,8 @@ void CPersistMap::Apply(const TokenTable& tokens, bool flag, Op op) {
         }
         break;
     }
-    Store(place, item);
+    uint64_t written = Store(place, item);
+    if (!place.found) tails[tailFound] = written;
   });
   switch (op) {
     case Op::Add:
@@ -291,8 +308,16 @@ int32_t CPersistMap::CheckMapFile(platform::File& file) {
   if (!file.Size(s) || s == 0) return -1;
   int64_t limit = (static_cast<int64_t>(s) - static_cast<int64_t>(kTableSize)) / 17;
   try {
-    std::unordered_set<uint32_t> successors;
-    successors.reserve(100000);
+    // One bit per byte of the record area: where the walk found a record, and where a
+    // link points. Every link must point at a record, and no two links at the same one.
+    const uint64_t area = s > kTableSize ? s - kTableSize : 0;
+    std::vector<uint64_t> starts(static_cast<size_t>(area / 64 + 1)), linked(starts.size());
+    auto bit = [](std::vector<uint64_t>& bits, uint64_t offset, bool set) {
+      uint64_t i = offset - kTableSize, mask = uint64_t{1} << (i % 64);
+      bool was = (bits[static_cast<size_t>(i / 64)] & mask) != 0;
+      if (set) bits[static_cast<size_t>(i / 64)] |= mask;
+      return was;
+    };
     // The records are read through a block buffer: one read per block, not per record.
     std::vector<unsigned char> block(64 * 1024);
     uint64_t blockStart = 0;
@@ -311,16 +336,30 @@ int32_t CPersistMap::CheckMapFile(platform::File& file) {
       uint32_t next = ReadU32(header + 8);
       if (next != 0) {
         if (next > s) return -2;
-        if (!successors.insert(next).second) return -3;
         // Chains only point forward; a record pointing at itself or back loops.
         if (next <= q) return -7;
+        if (bit(linked, next, true)) return -3;
       }
+      if (q < s) bit(starts, q, true);
       q += 14u + header[12];
       if (q > s) return -4;
-      if (q == s) return static_cast<int32_t>(i);
+      if (q == s) break;
       ++i;
       if (i > limit) return -5;
     }
+    // The chain heads: bytes 8 to 11 of each slot (byte 12 of slot 0 is the state mark).
+    std::vector<unsigned char> table(kTableSize, 0);
+    size_t got = 0;
+    if (!file.ReadAt(0, table.data(), table.size(), got) || got < table.size()) return -1;
+    for (uint32_t b = 0; b < kBucketCount; ++b) {
+      uint32_t head = ReadU32(&table[static_cast<size_t>(b) * kRecordHeaderSize + 8]);
+      if (head == 0) continue;
+      if (head < kTableSize || head >= s) return -2;
+      if (bit(linked, head, true)) return -3;
+    }
+    for (size_t w = 0; w < linked.size(); ++w)
+      if (linked[w] & ~starts[w]) return -8;  // a link into the middle of a record, or to the end
+    return static_cast<int32_t>(i);
   } catch (const std::bad_alloc&) {
     return -6;
   }

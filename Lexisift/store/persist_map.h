@@ -100,7 +100,8 @@ class CPersistMap {
   };
   Place Locate(std::string_view key);
   // Writes `item` at its place: in place when found, else appended and then linked.
-  void Store(const Place& place, MapItem item);
+  // Returns the record's offset.
+  uint64_t Store(const Place& place, MapItem item);
   void Apply(const TokenTable& tokens, bool flag, Op op);
 
   uint64_t position_ = 0;  // where GetKeyPos left the file

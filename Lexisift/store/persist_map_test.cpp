@@ -296,6 +296,48 @@ TEST(PersistMap, CheckMapFileResults) {
   EXPECT_EQ(Check(p2), -5);
 }
 
+// Damage in the bucket table: a chain head outside the record area, past the end, inside
+// a record, or shared with another link. Slot 0's byte 12 (the shared store's state mark)
+// is not part of a head.
+TEST(PersistMap, CheckMapFileChecksTheChainHeads) {
+  ScratchDir dir;
+  std::string path = dir.File("k.dat");
+  { CPersistMap(path).AddItems(Tokens({{"abc", 1}, {"xbc", 1}, {"q", 1}}), false); }
+  std::string good = ReadAll(path);
+  good[12] = static_cast<char>(0xFF);
+  std::string p2 = dir.File("d.dat");
+  WriteAll(p2, good);
+  EXPECT_EQ(Check(p2), 2);
+
+  const size_t slot = 3856;  // next field of bucket 296, the head of abc's chain
+  const int32_t first = I32At(good, slot), size = static_cast<int32_t>(good.size());
+  for (int32_t head : {13, 779999, first + 1, size - 1, size, 990000}) {
+    std::string bad = good;
+    PutI32At(bad, slot, head);
+    WriteAll(p2, bad);
+    EXPECT_LT(Check(p2), 0) << head;
+  }
+  // A head in an empty bucket that points at a record of another chain.
+  std::string twice = good;
+  PutI32At(twice, 5 * 13 + 8, I32At(good, slot));
+  WriteAll(p2, twice);
+  EXPECT_EQ(Check(p2), -3);
+
+  // The single-writer store finds it before opening and goes back to its backup, so the
+  // damage never reaches the backup.
+  { CPersistMap(path).AddItems(Tokens({{"def", 1}}), true); }
+  std::string backup = ReadAll(path + ".bak");
+  std::string bad = backup;
+  PutI32At(bad, slot, 990000);
+  WriteAll(path, bad);
+  {
+    CPersistMap map(path);
+    EXPECT_EQ(map.GetItem("abc").ham, 1);
+    EXPECT_EQ(map.SpamMails(), 1);
+  }
+  EXPECT_EQ(ReadAll(path + ".bak"), backup);
+}
+
 TEST(PersistMap, SecondWriterIsRefusedReadersAreNot) {
   ScratchDir dir;
   std::string path = dir.File("k.dat");

@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# The 64-bit installer as a user runs it, in a fresh Wine prefix: a silent installation;
+# the installed files, the server's ProgIDs (used from a script host), the Startup entry
+# and the running starter; then the uninstaller, after which nothing of ours is left.
+#   installer/installer_test.sh SETUP.exe BUILD_BIN_FOLDER
+set -u
+source "$(dirname "$0")/../scripts/wine-prefix.sh"
+setup=$1
+bin=$2
+wine_prefix_up || exit $?
+
+drive=$WINEPREFIX/drive_c
+program=$drive/Program\ Files/Kestrelon
+step() { echo "--- $*"; }
+fail() { echo "FAIL: $*"; exit 1; }
+
+# Every file and folder of ours anywhere on drive C:, as "./path" lines.
+our_files() { (cd "$drive" && find . \( -iname '*kestrelon*' -o -iname '*lexisift*' \) | sort); }
+# Every registry line that names us.
+our_registry() {
+  "$WINE" regedit /E 'C:\registry.reg' || fail "regedit /E"
+  iconv -f UTF-16LE -t UTF-8 "$drive/registry.reg" | tr -d '\r' | grep -i -E 'kestrelon|lexisift'
+  rm -f "$drive/registry.reg"
+}
+# The process ids of starters running in this prefix.
+starters() {
+  for pid in $(pgrep -f 'KestrelonStarter\.exe'); do
+    tr '\0' '\n' < /proc/$pid/environ 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+  done
+}
+startup_folder() {
+  local win
+  win=$("$WINE" reg query 'HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders' /v Startup |
+        tr -d '\r' | sed -n 's/^ *Startup *REG_SZ *//p')
+  [ -n "$win" ] || fail "no Startup folder"
+  printf '%s' "$drive/${win#C:\\}" | tr '\\' /
+}
+
+step "a fresh prefix has nothing of ours"
+[ -z "$(our_files)" ] || fail "files before installing: $(our_files)"
+[ -z "$(our_registry)" ] || fail "registry before installing: $(our_registry)"
+
+step "silent installation"
+"$WINE" "$(wine_path "$setup")" /S || fail "installer exit code $?"
+
+step "installed files"
+startup=$(startup_folder)
+expected="./Program Files/Kestrelon
+./Program Files/Kestrelon/KestrelonHelper.dll
+./Program Files/Kestrelon/KestrelonStarter.exe
+./Program Files/Kestrelon/Lexisift.dll
+./Program Files/Kestrelon/Manual/de-de/kestrelon.htm
+./Program Files/Kestrelon/Manual/en-us/kestrelon.htm
+.${startup#$drive}/Kestrelon.lnk
+./windows/system32/Kestrelon.dll"
+[ "$(our_files)" = "$expected" ] || fail "installed: $(our_files)"
+for f in KestrelonHelper.dll KestrelonStarter.exe Lexisift.dll; do
+  cmp -s "$bin/$f" "$program/$f" || fail "$f differs from the build's"
+done
+cmp -s "$bin/Kestrelon.dll" "$drive/windows/system32/Kestrelon.dll" || fail "Kestrelon.dll differs from the build's"
+[ -f "$program/Uninstall.exe" ] || fail "no Uninstall.exe"
+grep -q -a -F 'C:\Program Files\Kestrelon\KestrelonStarter.exe' "$startup/Kestrelon.lnk" ||
+  fail "the Startup shortcut does not start the starter"
+
+step "uninstall entry and registry"
+[ -n "$(our_registry)" ] || fail "the registry shows nothing of the installation"
+"$WINE" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Kestrelon' /v UninstallString |
+  tr -d '\r' | grep -q -F '"C:\Program Files\Kestrelon\Uninstall.exe"' || fail "no uninstall entry"
+
+step "the server's objects by ProgID, from a script"
+cat > "$drive/progids.vbs" <<'VBS'
+WScript.Echo TypeName(CreateObject("Lexisift.MailFilter"))
+WScript.Echo TypeName(CreateObject("Lexisift.LockedMailFilter"))
+WScript.Echo TypeName(CreateObject("Lexisift.Log"))
+VBS
+objects=$("$WINE" cscript //nologo 'C:\progids.vbs' | tr -d '\r')
+rm -f "$drive/progids.vbs"
+[ "$objects" = "$(printf 'IMailFilter\nILockedMailFilter\nILog')" ] || fail "objects: $objects"
+for progid in Lexisift.MailFilter Lexisift.LockedMailFilter Lexisift.Log; do
+  clsid=$("$WINE" reg query "HKCR\\$progid\\CLSID" /ve | tr -d '\r' | sed -n 's/.*REG_SZ *//p')
+  "$WINE" reg query "HKCR\\CLSID\\$clsid\\InprocServer32" /ve | tr -d '\r' |
+    grep -q -F 'REG_SZ    C:\Program Files\Kestrelon\Lexisift.dll' || fail "$progid is not served from the program folder"
+done
+
+step "the starter runs"
+[ "$(starters | wc -l)" = 1 ] || fail "starters running: $(starters | wc -l)"
+
+step "uninstall"
+"$WINE" "C:\\Program Files\\Kestrelon\\Uninstall.exe" /S || fail "uninstaller exit code $?"
+# The uninstaller runs on from a copy of itself; every process ends, the starter too.
+timeout 300 "$WINESERVER" -w || fail "processes still running after the uninstaller: starters $(starters)"
+
+step "nothing of ours in the registry"
+left=$(our_registry)
+[ -z "$left" ] || fail "registry after uninstalling: $left"
+
+step "files still in use are removed at the next start of Windows"
+# A process that had the hook library loaded (the uninstaller itself: Wine keeps hook
+# libraries loaded) keeps it until then.
+pending=$(grep -i '^"PendingFileRenameOperations"' "$WINEPREFIX/system.reg")
+while IFS= read -r f; do
+  [ -n "$f" ] || continue
+  needle=$(printf 'C:%s' "${f#.}" | sed 's|/|\\\\|g')
+  [[ "$pending" == *"$needle"* ]] || fail "left behind and not pending: $f"
+done <<< "$(our_files)"
+"$WINE" wineboot -r >/dev/null 2>&1
+"$WINESERVER" -w
+[ -z "$(our_files)" ] || fail "files after uninstalling: $(our_files)"
+echo "installer test passed"
