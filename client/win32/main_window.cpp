@@ -625,6 +625,20 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         }
       }
       return 0;
+    case WM_INITMENUPOPUP: {
+      // Like the client, grey the items of commands it does not know.
+      auto popup = reinterpret_cast<HMENU>(wParam);
+      int count = GetMenuItemCount(popup);
+      for (int i = 0; i < count; ++i) {
+        MENUITEMINFOW info{};
+        info.cbSize = sizeof info;
+        info.fMask = MIIM_FTYPE | MIIM_ID | MIIM_SUBMENU;
+        GetMenuItemInfoW(popup, i, TRUE, &info);
+        if (!(info.fType & MFT_SEPARATOR) && !info.hSubMenu && !IsClientCommand(static_cast<int>(info.wID)))
+          EnableMenuItem(popup, i, MF_BYPOSITION | MF_GRAYED);
+      }
+      return 0;
+    }
     case WM_DESTROY:
       PostQuitMessage(0);
       return 0;
