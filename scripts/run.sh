@@ -34,9 +34,9 @@ if mail=$(bash scripts/corpus-data.sh 2>"$work/corpus.log"); then
 else
   echo "corpus unavailable ($(tail -n 1 "$work/corpus.log")); using the sample mails in samples/mail instead"
   cd "$root/samples/mail"
-  ls ham-*.eml | head -n 22 > "$work/learn-ham"
-  ls spam-*.eml | awk 'NR % 2 == 1' > "$work/learn-spam"
-  { ls ham-*.eml | tail -n +23; ls spam-*.eml | awk 'NR % 2 == 0'; } > "$work/check"
+  { echo 01-team-meeting.eml; echo 03-invoice-reminder.eml; ls ham/*.eml | head -n 20; } > "$work/learn-ham"
+  { echo 02-cheap-pills.eml; ls spam/*.eml | awk 'NR % 2 == 1'; } > "$work/learn-spam"
+  { ls ham/*.eml | tail -n +21; echo 04-lottery-winner.eml; ls spam/*.eml | awk 'NR % 2 == 0'; } > "$work/check"
 fi
 
 mapfile -t ham < "$work/learn-ham"
@@ -52,8 +52,8 @@ echo
 # The truth of a mail: its corpus folder, or for the samples what each was written as.
 echo
 awk -F '\t' '
-  function group(file) { return file ~ /\// ? substr(file, 1, index(file, "/") - 1) : "samples-" substr(file, 1, index(file, "-") - 1) }
-  function isSpam(file) { return file ~ /^spam/ }
+  function group(file) { return file ~ /\// ? substr(file, 1, index(file, "/") - 1) : "samples" }
+  function isSpam(file) { return file ~ /^spam/ || file ~ /cheap-pills|lottery-winner/ }
   {
     g = group($2); if (!(g in mails)) order[++groups] = g
     mails[g]++; right = (($1 == "spam") == isSpam($2)); correct[g] += right; total++; totalRight += right
