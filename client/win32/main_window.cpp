@@ -96,6 +96,10 @@ LRESULT CALLBACK ContainerProc(HWND window, UINT message, WPARAM wParam, LPARAM 
       EndPaint(window, &ps);
       return 0;
     }
+    case WM_CTLCOLORSTATIC:
+      // Labels on a pane show on the pane's white.
+      SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOW));
+      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
     case WM_ERASEBKGND: {
       RECT area;
       GetClientRect(window, &area);
@@ -524,6 +528,7 @@ bool MainWindow::SelectRows(const std::vector<int>& rows) {
     set.state = LVIS_SELECTED | LVIS_FOCUSED;
     SendMessageW(list_, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&set));
   }
+  SetFocus(list_);
   return true;
 }
 

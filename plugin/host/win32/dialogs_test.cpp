@@ -36,7 +36,7 @@ const char kHangUpWarning[] =
 TEST_F(DialogsTest, OptionsShowTheStatisticsAndApplyTheirRulesOnOk) {
   ASSERT_NE(Open(), "0");
   Run("answer ok");
-  Run("deliver " + Sample("ham-01-team-meeting") + " " + Sample("ham-02-invoice-reminder"));
+  Run("deliver " + Sample("ham/01-sprint-review") + " " + Sample("ham/02-lunch-friday"));
   std::vector<std::string> dialog = Options();
   EXPECT_EQ(ControlOf(dialog, 203), "Static\t2\t");
   EXPECT_EQ(ControlOf(dialog, 204), "Static\t0\t");
@@ -89,7 +89,7 @@ TEST_F(DialogsTest, TokenDialogShowsTheFirstSelectedMessage) {
   SetDebugLevel(3);
   ASSERT_NE(Open(), "0");
   Run("answer ok");
-  Run("deliver " + Sample("ham-01-team-meeting") + " " + Sample("ham-04-lunch-friday"));
+  Run("deliver " + Sample("ham/01-sprint-review") + " " + Sample("ham/04-dentist"));
 
   // Nothing selected: the dialog as the resource has it, with its two columns.
   std::vector<std::string> dialog = OpenDialog(30102, "Kestrelon - Token Probabilities");
@@ -126,7 +126,7 @@ TEST_F(DialogsTest, GermanClientGetsGermanTexts) {
   EXPECT_EQ(Lines("menu tools", "item").back(), "30100\tenabled\tSpamfilter-Optionen...");
   EXPECT_EQ(Fields(Button(30101)).at(4), "Spam löschen");
   Run("answer ok");
-  Run("deliver " + Sample("ham-01-team-meeting"));
+  Run("deliver " + Sample("ham/01-sprint-review"));
   std::vector<std::string> boxes = ClosedBoxes();
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[1].rfind("Kestrelon Spam Filter|Die Durchsuchung des Posteingangs ist beendet.", 0), 0u) << boxes[1];
