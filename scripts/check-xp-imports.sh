@@ -108,7 +108,7 @@ imports_of() {
 }
 
 # What users install; each must be on every build's list.
-shipped=(Lexisift.dll KestrelonHelper.dll KestrelonStarter.exe)
+shipped=(Lexisift.dll Kestrelon.dll KestrelonHelper.dll KestrelonStarter.exe)
 
 status=0
 checked=0
