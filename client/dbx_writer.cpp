@@ -197,8 +197,16 @@ void WriteEmptyFile(const std::string& path, bool onlyWhenEmpty) {
   if (!file.Lock(DbxWriter::kEditLockOffset, 1)) throw DbxWriteError("cannot lock " + path);
   uint64_t size = 0;
   bool ok = file.Size(size);
-  if (ok && !(onlyWhenEmpty && size > 0))
+  if (ok && !(onlyWhenEmpty && size > 0)) {
+    // A message file emptied keeps counting its message indexes where it stopped, so an
+    // id once given never names another message of the file.
+    unsigned char old[4 * (kLastTreeEntryIndex + 1)];
+    size_t got = 0;
+    bool messageFile = file.ReadAt(0, old, sizeof old, got) && got == sizeof old;
+    for (int i = 0; i < 4 && messageFile; ++i) messageFile = Le32(old + 4 * i) == DbxWriter::kSignature[i];
+    if (messageFile) Put32At(p + 4 * kLastTreeEntryIndex, Le32(old + 4 * kLastTreeEntryIndex));
     ok = file.Truncate(0) && file.WriteAt(0, header.data(), header.size()) && file.Flush();
+  }
   file.Unlock(DbxWriter::kEditLockOffset, 1);
   if (!ok) throw DbxWriteError("cannot write " + path);
 }

@@ -78,7 +78,8 @@ class DbxWriter {
   // so no reader ever reads it.
   static constexpr uint64_t kEditLockOffset = 0x100000000ull;
 
-  // Creates (or empties) the file at `path` as a message file without messages.
+  // Creates (or empties) the file at `path` as a message file without messages. An
+  // emptied message file goes on with the message indexes where it stopped.
   static void Create(const std::string& path);
   // Creates the file as Create does when it is missing or empty; leaves a file with
   // content alone, also when another process creates it at the same time.

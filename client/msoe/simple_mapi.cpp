@@ -5,12 +5,14 @@
 // the Inbox in ascending id: 17 (invalid message) when the seed is not an Inbox message,
 // 16 (no messages) when nothing follows it. MAPIReadMail hands out one block per
 // message, freed with MAPIFreeBuffer; with MAPI_PEEK it leaves the read state alone.
-// MAPIDeleteMail moves the message into Deleted Items.
+// MAPIDeleteMail moves the message into Deleted Items. The Inbox's message list is kept
+// between calls and read again only when the file has changed (folder_snapshot.h).
 #include "client/store/mail_store.h"
 #include "client/store/note_text.h"
 #include "client/store/store_location.h"
 #include "platform/mapi.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -108,21 +110,22 @@ MSOE_EXPORT ULONG WINAPI MAPIFindNext(LHANDLE session, ULONG_PTR, LPSTR, LPSTR s
     bool fromStart = !seed || seed[0] == '\0';
     uint32_t seedId = 0;
     if (!fromStart && !ParseId(seed, seedId)) return MAPI_E_INVALID_MESSAGE;
-    std::vector<StoredMessage> inbox = MailStore(folder).List(Folder::Inbox);
-    if (inbox.empty()) return MAPI_E_NO_MESSAGES;
-    bool seedFound = fromStart;
-    for (const StoredMessage& m : inbox) {
-      if (!fromStart && m.id <= seedId) {
-        if (m.id == seedId) seedFound = true;
-        continue;
-      }
-      if (!seedFound) return MAPI_E_INVALID_MESSAGE;
-      if ((flags & MAPI_UNREAD_ONLY) && !m.Unread()) continue;
+    auto inbox = MailStore(folder).Snapshot(Folder::Inbox);
+    if (inbox->empty()) return MAPI_E_NO_MESSAGES;
+    auto it = inbox->begin();
+    if (!fromStart) {
+      it = std::lower_bound(inbox->begin(), inbox->end(), seedId,
+                            [](const StoredMessage& m, uint32_t id) { return m.id < id; });
+      if (it == inbox->end() || it->id != seedId) return MAPI_E_INVALID_MESSAGE;
+      ++it;
+    }
+    for (; it != inbox->end(); ++it) {
+      if ((flags & MAPI_UNREAD_ONLY) && !it->Unread()) continue;
       // Seed and result may share one buffer; the seed has been read by now.
-      std::snprintf(messageId, kShortIdBuffer, "%u", static_cast<unsigned>(m.id));
+      std::snprintf(messageId, kShortIdBuffer, "%u", static_cast<unsigned>(it->id));
       return SUCCESS_SUCCESS;
     }
-    return seedFound ? MAPI_E_NO_MESSAGES : MAPI_E_INVALID_MESSAGE;
+    return MAPI_E_NO_MESSAGES;
   } catch (...) {
     return MAPI_E_FAILURE;
   }

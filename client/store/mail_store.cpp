@@ -2,68 +2,25 @@
 
 #include "client/envelope.h"
 
+#include "client/store/folder_snapshot.h"
 #include "client/store/note_text.h"
 #include "client/store/store_location.h"
-#include "plugin/dbx/dbx_message_info.h"
+#include "plugin/dbx/dbx_exception.h"
 #include "plugin/dbx/dbx_message_text.h"
-#include "plugin/dbx/dbx_reader.h"
+#include "plugin/res/plugin_strings.h"
 #include "platform/file.h"
 
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <fstream>
+#include <algorithm>
 #include <mutex>
 #include <optional>
 
 namespace kestrelon::client {
 
 namespace {
-
-// Attributes of a message record.
-constexpr uint32_t kAttrFlags = 0x01;
-constexpr uint32_t kAttrSent = 0x02;
-constexpr uint32_t kAttrMessageId = 0x07;
-constexpr uint32_t kAttrSubject = 0x08;
-constexpr uint32_t kAttrSenderName = 0x0D;
-constexpr uint32_t kAttrSenderAddress = 0x0E;
-constexpr uint32_t kAttrReceived = 0x12;
-constexpr uint32_t kAttrReceiverName = 0x13;
-constexpr uint32_t kAttrReceiverAddress = 0x14;
-
-std::string TextValue(const DbxMessageInfo& info, uint32_t index) {
-  const unsigned char* start = info.ValueStart(index);
-  if (!start || !info.IsPresent(index)) return {};
-  std::string text(reinterpret_cast<const char*>(start), info.ValueLength(index));
-  size_t nul = text.find('\0');
-  if (nul != std::string::npos) text.resize(nul);
-  return text;
-}
-
-uint64_t TimeValue(const DbxMessageInfo& info, uint32_t index) {
-  const unsigned char* start = info.ValueStart(index);
-  if (!start || !info.IsPresent(index) || info.ValueLength(index) < 8) return 0;
-  uint64_t value = 0;
-  for (int i = 7; i >= 0; --i) value = value << 8 | start[i];
-  return value;
-}
-
-StoredMessage ReadRecord(DbxReader& reader, uint32_t recordOffset) {
-  DbxMessageInfo info(reader.Stream(), recordOffset);
-  StoredMessage m;
-  m.id = info.IndexValue(DbxMessageInfo::kIndexMessageIndex);
-  m.recordOffset = recordOffset;
-  m.textAddress = info.IndexValue(DbxMessageInfo::kIndexMessageAddress);
-  m.envelope.flags = info.IndexValue(kAttrFlags);
-  m.envelope.sentTime = TimeValue(info, kAttrSent);
-  m.envelope.receivedTime = TimeValue(info, kAttrReceived);
-  m.envelope.subject = TextValue(info, kAttrSubject);
-  m.envelope.senderName = TextValue(info, kAttrSenderName);
-  m.envelope.senderAddress = TextValue(info, kAttrSenderAddress);
-  m.envelope.receiverName = TextValue(info, kAttrReceiverName);
-  m.envelope.receiverAddress = TextValue(info, kAttrReceiverAddress);
-  m.envelope.messageId = TextValue(info, kAttrMessageId);
-  return m;
-}
 
 // std::localtime shares one buffer for the process.
 std::mutex localTimeMutex;
@@ -88,8 +45,28 @@ uint64_t FileTimeNow() {
   return FileTimeFromUnix(std::chrono::duration_cast<std::chrono::seconds>(now).count());
 }
 
+std::string FolderFileName(Folder folder, UiLanguage language) {
+  if (folder == Folder::Inbox) {
+    const char* inbox = PluginStringText(kInboxNameString, language);
+    return std::string(inbox ? inbox : "Inbox") + ".dbx";
+  }
+  return language == UiLanguage::kGerman ? "Gel\366schte Objekte.dbx" : "Deleted Items.dbx";
+}
+
+MailStore::MailStore(std::string folder) : folder_(std::move(folder)), language_(UiLanguage::kEnglish) {
+  // A store speaks the language its Inbox file is named in.
+  for (UiLanguage language : {UiLanguage::kEnglish, UiLanguage::kGerman}) {
+    if (platform::FileExists(PathInFolder(folder_, FolderFileName(Folder::Inbox, language)))) {
+      language_ = language;
+      break;
+    }
+  }
+}
+
+MailStore::MailStore(std::string folder, UiLanguage language) : folder_(std::move(folder)), language_(language) {}
+
 std::string MailStore::FilePath(Folder folder) const {
-  return PathInFolder(folder_, folder == Folder::Inbox ? kInboxFile : kDeletedFile);
+  return PathInFolder(folder_, FolderFileName(folder, language_));
 }
 
 bool MailStore::HasInbox() const { return platform::FileExists(FilePath(Folder::Inbox)); }
@@ -105,36 +82,24 @@ void MailStore::Create() const {
   }
 }
 
-std::vector<StoredMessage> MailStore::List(Folder folder) const {
-  std::vector<StoredMessage> messages;
-  std::string path = FilePath(folder);
-  if (!platform::FileExists(path)) return messages;
-  try {
-    DbxReader reader(path);
-    uint32_t count = reader.LoadIndex();
-    messages.reserve(count);
-    for (uint32_t i = 0; i < count; ++i) messages.push_back(ReadRecord(reader, reader.IndexAt(i)));
-  } catch (const DbxException& e) {
-    throw StoreError(path + ": " + e.message);
-  }
-  return messages;
-}
+std::shared_ptr<const MessageList> MailStore::Snapshot(Folder folder) const { return FolderSnapshot(FilePath(folder)); }
+
+std::vector<StoredMessage> MailStore::List(Folder folder) const { return *Snapshot(folder); }
 
 bool MailStore::Find(Folder folder, uint32_t id, StoredMessage& message) const {
-  for (StoredMessage& m : List(folder)) {
-    if (m.id == id) {
-      message = std::move(m);
-      return true;
-    }
-  }
-  return false;
+  auto messages = Snapshot(folder);
+  auto it = std::lower_bound(messages->begin(), messages->end(), id,
+                             [](const StoredMessage& m, uint32_t wanted) { return m.id < wanted; });
+  if (it == messages->end() || it->id != id) return false;
+  message = *it;
+  return true;
 }
 
 std::string MailStore::RawText(Folder folder, const StoredMessage& message) const {
   if (message.textAddress == 0) return {};
   try {
-    DbxReader reader(FilePath(folder));
-    DbxMessageText text(reader.Stream(), message.textAddress);
+    std::ifstream in(FilePath(folder), std::ios::binary);
+    DbxMessageText text(in, message.textAddress);
     return std::string(text.Text(), text.Length());
   } catch (const DbxException& e) {
     throw StoreError(FilePath(folder) + ": " + e.message);
@@ -183,8 +148,8 @@ uint32_t MailStore::Move(Folder from, Folder to, uint32_t id) const {
     if (!source.Find(id, entry)) return 0;
     StoredMessage message;
     {
-      DbxReader reader(fromPath);
-      message = ReadRecord(reader, entry.recordOffset);
+      std::ifstream in(fromPath, std::ios::binary);
+      message = ReadStoredMessage(in, entry.recordOffset);
     }
     std::string raw = RawText(from, message);
     // The copy goes in first: an edit cut short leaves the message in both folders

@@ -1,13 +1,17 @@
 // The client's store folder: the Inbox and Deleted Items message files, and the
 // operations the client performs on them (deliver, delete into Deleted Items, move back,
 // mark read). A message's id is the message index of its record; ids grow with arrival,
-// and a message moved back into the Inbox gets a new one.
+// and a message moved back into the Inbox gets a new one. The files are named in the
+// client's language, which is the plug-in's.
 //
-// Nothing is cached: every call reads the files again, since other processes (the
-// client's tools, a second client session) change them too.
+// Other processes (the client's tools, a second client session) change the files too:
+// every edit works on the file as it is under the file's edit lock, and every listing
+// first checks whether the file changed since the list the process keeps of it.
 #pragma once
 
-#include "client/dbx_writer.h"
+#include "client/store/folder_snapshot.h"
+#include "client/store/stored_message.h"
+#include "plugin/res/plugin_strings.h"
 
 #include <cstdint>
 #include <stdexcept>
@@ -17,25 +21,14 @@
 
 namespace kestrelon::client {
 
-class StoreError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
 enum class Folder { Inbox, Deleted };
 
-constexpr const char* kInboxFile = "Inbox.dbx";
-constexpr const char* kDeletedFile = "Deleted Items.dbx";
+// The Inbox is named by the plug-in's string 7, which the client shows for it.
+constexpr unsigned kInboxNameString = 7;
 
-// What the client keeps of one message besides its text.
-struct StoredMessage {
-  uint32_t id = 0;
-  uint32_t recordOffset = 0;
-  uint32_t textAddress = 0;
-  DbxEnvelope envelope;
-
-  bool Unread() const { return (envelope.flags & kDbxFlagUnread) != 0; }
-};
+// The file of a folder in the client's language: "Inbox.dbx" and "Deleted Items.dbx" in
+// English.
+std::string FolderFileName(Folder folder, UiLanguage language);
 
 // "YYYY/MM/DD HH:MM" in local time of a FILETIME; empty for 0 or a time the system
 // cannot convert.
@@ -46,17 +39,22 @@ uint64_t FileTimeNow();
 
 class MailStore {
  public:
-  explicit MailStore(std::string folder) : folder_(std::move(folder)) {}
+  // The store in the language its files are named in (English for a store without files).
+  explicit MailStore(std::string folder);
+  MailStore(std::string folder, UiLanguage language);
 
   // Creates the folder and empty message files for both folders where they are missing.
   void Create() const;
 
   const std::string& FolderPath() const { return folder_; }
+  UiLanguage Language() const { return language_; }
   std::string FilePath(Folder folder) const;
   bool HasInbox() const;
 
   // The messages of a folder in ascending id; an absent file lists nothing. Raises
-  // StoreError for a file that cannot be read.
+  // StoreError for a file that cannot be read. Snapshot shares the list the process
+  // keeps of the file (see folder_snapshot.h); List copies it.
+  std::shared_ptr<const MessageList> Snapshot(Folder folder) const;
   std::vector<StoredMessage> List(Folder folder) const;
   bool Find(Folder folder, uint32_t id, StoredMessage& message) const;
   // The raw text of a message as delivered. Raises StoreError.
@@ -79,6 +77,7 @@ class MailStore {
   uint32_t Move(Folder from, Folder to, uint32_t id) const;
 
   std::string folder_;
+  UiLanguage language_;
 };
 
 }  // namespace kestrelon::client

@@ -87,6 +87,24 @@ TEST_F(MailStoreTest, MovesBothWaysAtOnceLoseNothing) {
   EXPECT_EQ(store.List(Folder::Inbox).size(), 20u);
 }
 
+TEST_F(MailStoreTest, FolderFilesAreNamedInTheClientsLanguage) {
+  client::MailStore german(folder_, UiLanguage::kGerman);
+  german.Create();
+  EXPECT_TRUE(platform::FileExists(client::PathInFolder(folder_, "Posteingang.dbx")));
+  EXPECT_TRUE(platform::FileExists(client::PathInFolder(folder_, "Gel\366schte Objekte.dbx")));
+  EXPECT_FALSE(platform::FileExists(client::PathInFolder(folder_, "Inbox.dbx")));
+  // A store found on disk speaks the language of its Inbox file.
+  client::MailStore found(folder_);
+  EXPECT_EQ(found.Language(), UiLanguage::kGerman);
+  uint32_t id = found.Deliver(Mail("Ann <ann@example.com>", "Gr\374\337e"));
+  ASSERT_TRUE(found.Delete(id));
+  ASSERT_EQ(german.List(Folder::Deleted).size(), 1u);
+  EXPECT_EQ(german.List(Folder::Deleted)[0].envelope.subject, "Gr\374\337e");
+  EXPECT_EQ(client::MailStore(dir_.File("empty")).Language(), UiLanguage::kEnglish);
+  EXPECT_EQ(client::FolderFileName(Folder::Inbox, UiLanguage::kEnglish), "Inbox.dbx");
+  EXPECT_EQ(client::FolderFileName(Folder::Deleted, UiLanguage::kEnglish), "Deleted Items.dbx");
+}
+
 TEST_F(MailStoreTest, DateReceivedText) {
   EXPECT_EQ(client::DateReceivedText(0), "");
   std::string text = client::DateReceivedText(client::FileTimeFromUnix(1700000000));

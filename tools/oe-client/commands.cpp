@@ -18,8 +18,10 @@ using kestrelon::client::StoredMessage;
 
 const char* const kUsage =
     "usage: oe-client COMMAND STOREDIR [ARGS...]\n"
-    "  init STOREDIR               create the store folder and make it the current identity's\n"
-    "  deliver STOREDIR MAIL...    receive mail files into the Inbox; prints the new ids\n"
+    "  init STOREDIR [--language en|de]\n"
+    "                              create the store folder (folder files named in the language,\n"
+    "                              English by default) and make it the current identity's\n"
+    "  deliver STOREDIR MAIL...    receive mail files into the Inbox at once; prints the new ids\n"
     "  list STOREDIR [Inbox|Deleted]\n"
     "                              id, flags (1 = unread), date received, sender, subject\n"
     "  delete STOREDIR ID          move an Inbox message into Deleted Items\n"
@@ -44,10 +46,21 @@ int Usage(std::ostream& err, const std::string& message) {
 }
 
 int Init(const Args& args, std::ostream&, std::ostream& err) {
-  if (args.size() != 1) return Usage(err, "init takes STOREDIR");
+  kestrelon::UiLanguage language = kestrelon::UiLanguage::kEnglish;
+  if (args.size() == 3 && args[1] == "--language") {
+    if (!kestrelon::ParseUiLanguage(args[2], language)) return Usage(err, "unknown language " + args[2]);
+  } else if (args.size() != 1) {
+    return Usage(err, "init takes STOREDIR and an optional --language en|de");
+  }
   std::string folder = std::filesystem::absolute(args[0]).lexically_normal().string();
   if (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
-  MailStore(folder).Create();
+  MailStore store(folder);
+  if (!store.HasInbox()) store = MailStore(folder, language);
+  if (store.Language() != language) {
+    err << "oe-client: " << folder << " already holds folders in another language\n";
+    return kFailure;
+  }
+  store.Create();
   if (!kestrelon::client::RegisterStoreFolder(folder)) {
     err << "oe-client: cannot register the store folder in the registry\n";
     return kFailure;
@@ -62,6 +75,8 @@ int Deliver(const Args& args, std::ostream& out, std::ostream& err) {
     err << "oe-client: no Inbox in " << args[0] << "\n";
     return kFailure;
   }
+  // Every file is read before the first is delivered: a missing one delivers nothing.
+  std::vector<std::string> mails;
   for (size_t i = 1; i < args.size(); ++i) {
     std::ifstream in(args[i], std::ios::binary);
     std::ostringstream mail;
@@ -69,8 +84,9 @@ int Deliver(const Args& args, std::ostream& out, std::ostream& err) {
       err << "oe-client: cannot read " << args[i] << "\n";
       return kFailure;
     }
-    out << store.Deliver(mail.str()) << "\n";
+    mails.push_back(mail.str());
   }
+  for (uint32_t id : store.DeliverMany(mails, kestrelon::client::FileTimeNow())) out << id << "\n";
   return 0;
 }
 

@@ -65,6 +65,8 @@ TEST_F(OeClientTest, ContactsAndBadArguments) {
   ASSERT_EQ(contacts.size(), 1u);
   EXPECT_EQ(contacts[0].name, "Ann");
 
+  EXPECT_EQ(Run("init", {folder_, "--language", "fr"}), oeclient::kUsageError);
+  EXPECT_EQ(Run("init", {folder_, "--language", "de"}), oeclient::kFailure);  // already English
   EXPECT_EQ(Run("frobnicate", {}), oeclient::kUsageError);
   EXPECT_EQ(Run("delete", {folder_, "abc"}), oeclient::kUsageError);
   EXPECT_EQ(Run("delete", {folder_, "99999999999"}), oeclient::kUsageError);
