@@ -220,6 +220,29 @@ TEST_F(PipelineTest, BookmarkStepsBackOverDeletedMessages) {
   EXPECT_EQ(Data().mailSession->SeenList().Bookmark(), std::to_string(fresh));
 }
 
+TEST_F(PipelineTest, DamagedInboxFileEndsThePassQuietlyAndLosesNothing) {
+  client::MailStore store = MakeStore();
+  store.Deliver(HamMail(1));
+  store.Deliver(HamMail(2));
+  std::string inbox = store.FilePath(client::Folder::Inbox);
+  std::string whole = ReadAll(inbox);
+  std::string damaged = whole.substr(0, 100);  // cut inside the header
+  WriteAll(inbox, damaged);
+  ASSERT_TRUE(Start());
+  Pass();
+  // The scan finds no index (its bar counts to 100) and no message, and ends as usual.
+  EXPECT_EQ(window_.ProgressMaximum(), 100);
+  EXPECT_EQ(window_.ProgressSteps(), 0);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{kScanFinished});
+  EXPECT_EQ(ReadAll(inbox), damaged);
+  EXPECT_EQ(Data().mailSession->SeenList().SeenCount(), 0u);
+  // Once the client has repaired its file, the next pass judges both mails.
+  WriteAll(inbox, whole);
+  Pass();
+  EXPECT_EQ(ItemsCount(false), 2);
+  EXPECT_EQ(window_.Boxes().size(), 1u);
+}
+
 // A filter that passes every call on to the engine's filter, until a chosen call fails.
 class FailingFilter : public IMailFilter {
  public:

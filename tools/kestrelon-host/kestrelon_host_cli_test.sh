@@ -2,10 +2,9 @@
 # kestrelon-host end to end over the stand-in client: start-up failures, the first-run
 # scan, a normal pass started by mail that another process delivers while the host
 # watches, Delete Spam on a selected row, settings, the receiving test, and timer mode.
-#   kestrelon_host_cli_test.sh BIN_DIR SAMPLES_DIR
+#   kestrelon_host_cli_test.sh BIN_DIR
 set -u
 bin=$1
-samples=$2
 work=$(mktemp -d)
 host_pid=
 cleanup() {
@@ -17,6 +16,20 @@ trap cleanup EXIT
 export KESTRELON_REGISTRY=$work/registry HOME=$work KESTRELON_ONLINE=0
 store=$work/store
 failures=0
+# Four mails of our own: three real ones and an offer.
+samples=$work/mail
+mkdir "$samples"
+mail() {  # FILE FROM SUBJECT BODY
+  printf 'From: %s\r\nTo: Me <me@example.org>\r\nSubject: %s\r\nDate: Mon, 07 Dec 2026 09:14:02 +0000\r\n\r\n%s\r\n' \
+    "$2" "$3" "$4" >"$samples/$1"
+}
+mail 01-team-meeting.eml "Maria Keller <maria.keller@northfield-labs.example>" "Planning meeting moved to Thursday" \
+  "The planning meeting moves to Thursday at ten; please bring the schedule."
+mail 02-cheap-pills.eml "Pharmacy Direct <deals@offers-daily.example>" "Buy CHEAP pills now - 80% OFF today only!!!" \
+  "Cheap pills without prescription, best prices, order today."
+mail 03-invoice-reminder.eml "Billing <billing@hosting-north.example>" "Invoice 2026-1187 due on 15.12.2026" \
+  "Your invoice is due on 15.12.2026; thank you for paying on time."
+mail 04-lunch.eml "Tom <tom@northfield-labs.example>" "Lunch on Friday?" "Shall we have lunch on Friday?"
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 expect_line() {  # FILE LINE: an exact line of the output
   grep -qxF -- "$2" "$1" || fail "no line '$2' in $(basename "$1")"
@@ -27,7 +40,8 @@ wait_line() {  # FILE PATTERN: waits up to 30 seconds for a line matching PATTER
   return 1
 }
 
-# Bad arguments; a server that is not registered (the failure users meet most).
+# Bad arguments; a server that is not registered (the failure users meet most); a missing
+# Simple MAPI library; a missing Inbox file.
 "$bin/kestrelon-host" --language fr </dev/null >/dev/null 2>&1
 [ $? -eq 64 ] || fail "bad option did not exit 64"
 "$bin/oe-client" init "$store" >/dev/null
@@ -35,6 +49,13 @@ wait_line() {  # FILE PATTERN: waits up to 30 seconds for a line matching PATTER
 [ $? -eq 1 ] || fail "unregistered server did not exit 1"
 expect_line "$work/unregistered.out" $'box\tKestrelon Error\tPlugin Initialization failed!\\r\\nErrorCode: 0x1006'
 "$bin/lexisift" register || fail "lexisift register"
+# Without the client's Simple MAPI library (the host alone in a folder): 4105, no logon box.
+mkdir "$work/alone"
+cp "$bin/kestrelon-host" "$work/alone/"
+env -u KESTRELON_LIBRARY_PATH "$work/alone/kestrelon-host" </dev/null >"$work/alone.out"
+expect_line "$work/alone.out" $'box\tKestrelon Error\tPlugin Initialization failed!\\r\\nErrorCode: 0x1009'
+expect_line "$work/alone.out" $'error\tInitPluginData\tSimpleMapi Init - Does any mail account exist?'
+grep -q "Plugin can not be loaded" "$work/alone.out" && fail "logon box without a library"
 # The German plug-in looks for "Posteingang.dbx".
 "$bin/kestrelon-host" --language de </dev/null >"$work/german.out"
 expect_line "$work/german.out" $'box\tKestrelon Error\tInitialisierung des Plugins fehlgeschlagen!\\r\\nErrorCode: 0x100a'
