@@ -315,6 +315,12 @@ void CommandInterpreter::Run(const std::vector<std::string>& words, const std::s
     } else {
       SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(control));
     }
+  } else if (name == "rect") {
+    HWND target = dialogs_.Top() ? dialogs_.Top() : main;
+    RECT rect{};
+    GetWindowRect(target, &rect);
+    Out("rect\t" + std::to_string(rect.left) + "\t" + std::to_string(rect.top) + "\t" + std::to_string(rect.right) +
+        "\t" + std::to_string(rect.bottom));
   } else if (name == "closed") {
     for (const std::string& l : dialogs_.TakeClosed()) Out(l);
   } else if (name == "quit") {

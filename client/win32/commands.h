@@ -29,6 +29,8 @@
 //   dialog                  the open dialog: "open\t<caption>" and its controls
 //   click ID | set ID TEXT  press a control of the open dialog | set its text
 //   closed                  what the boxes closed since the last call showed
+//   rect                    "rect\t<left>\t<top>\t<right>\t<bottom>" on the screen of the open
+//                           dialog, or of the main window
 //   quit                    close the main window and end
 #pragma once
 

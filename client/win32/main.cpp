@@ -82,7 +82,9 @@ int main(int argc, char** argv) {
   }
   if (!options.storeFolder.empty()) {
     try {
-      MailStore(options.storeFolder).Create();
+      MailStore(options.storeFolder, options.language == Language::German ? kestrelon::UiLanguage::kGerman
+                                                                          : kestrelon::UiLanguage::kEnglish)
+          .Create();
     } catch (const std::exception& e) {
       fprintf(stderr, "oe-window: %s\n", e.what());
       return 2;

@@ -96,6 +96,10 @@ LRESULT CALLBACK ContainerProc(HWND window, UINT message, WPARAM wParam, LPARAM 
       EndPaint(window, &ps);
       return 0;
     }
+    case WM_CTLCOLORSTATIC:
+      // Labels on a pane show on the pane's white.
+      SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOW));
+      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
     case WM_ERASEBKGND: {
       RECT area;
       GetClientRect(window, &area);
@@ -524,6 +528,7 @@ bool MainWindow::SelectRows(const std::vector<int>& rows) {
     set.state = LVIS_SELECTED | LVIS_FOCUSED;
     SendMessageW(list_, LVM_SETITEMSTATE, row, reinterpret_cast<LPARAM>(&set));
   }
+  SetFocus(list_);
   return true;
 }
 
@@ -625,6 +630,20 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         }
       }
       return 0;
+    case WM_INITMENUPOPUP: {
+      // Like the client, grey the items of commands it does not know.
+      auto popup = reinterpret_cast<HMENU>(wParam);
+      int count = GetMenuItemCount(popup);
+      for (int i = 0; i < count; ++i) {
+        MENUITEMINFOW info{};
+        info.cbSize = sizeof info;
+        info.fMask = MIIM_FTYPE | MIIM_ID | MIIM_SUBMENU;
+        GetMenuItemInfoW(popup, i, TRUE, &info);
+        if (!(info.fType & MFT_SEPARATOR) && !info.hSubMenu && !IsClientCommand(static_cast<int>(info.wID)))
+          EnableMenuItem(popup, i, MF_BYPOSITION | MF_GRAYED);
+      }
+      return 0;
+    }
     case WM_DESTROY:
       PostQuitMessage(0);
       return 0;
