@@ -49,14 +49,14 @@ export KESTRELON_REGISTRY=$work/registry
 pick() {
   local dir=$1 count=$2
   find "$dir" -maxdepth 1 -type f -name '*.eml' -printf '%f\n' | LC_ALL=C sort |
-    awk -v n="$count" -v dir="$dir" '{ name[NR] = $0 }
+    mawk -v n="$count" -v dir="$dir" '{ name[NR] = $0 }
       END { if (NR == 0) exit; step = NR / n; if (step < 1) step = 1
             for (i = 0; i < n && int(i * step) < NR; i++) print dir "/" name[int(i * step) + 1] }'
 }
 
 # The lines of the named list files merged evenly, each list spread over the whole.
 interleave() {
-  awk '{ n[FILENAME]++; line[FILENAME, n[FILENAME]] = $0; if (!(FILENAME in seen)) { seen[FILENAME]; files[++f] = FILENAME } }
+  mawk '{ n[FILENAME]++; line[FILENAME, n[FILENAME]] = $0; if (!(FILENAME in seen)) { seen[FILENAME]; files[++f] = FILENAME } }
     END { for (i = 1; i <= f; i++) for (j = 1; j <= n[files[i]]; j++)
             printf "%.6f\t%s\n", (j - 0.5) / n[files[i]], line[files[i], j] }' "$@" |
     LC_ALL=C sort -s -t $'\t' -k1,1n | cut -f2-
@@ -65,7 +65,7 @@ interleave() {
 # The truth of a mail file: "<group>\t<0|1>" with 1 for spam. Corpus mails belong to their
 # folder; the samples to samples/ham or samples/spam.
 truth() {
-  awk '{ file = $0
+  mawk '{ file = $0
          if (file ~ /^samples\//) { spam = file ~ /\/spam\// || file ~ /cheap-pills|lottery-winner/
                                     group = spam ? "samples/spam" : "samples/ham" }
          else { group = substr(file, 1, index(file, "/") - 1); spam = group ~ /^spam/ }
@@ -73,7 +73,7 @@ truth() {
 }
 
 accuracy_table() {  # lines "<verdict spam 0|1>\t<group>\t<truth spam 0|1>"
-  awk -F '\t' '
+  mawk -F '\t' '
     { g = $2; if (!(g in mails)) order[++groups] = g
       mails[g]++; right = ($1 == $3); correct[g] += right; total++; totalRight += right
       if ($1 == 1) asSpam[g]++ }
@@ -100,8 +100,8 @@ classifier_demo() {
     echo "corpus unavailable ($(tail -n 1 "$work/corpus.log")); using the sample mails in samples/mail instead"
     cd "$root"
     { echo samples/mail/01-team-meeting.eml; echo samples/mail/03-invoice-reminder.eml; ls samples/mail/ham/*.eml | head -n 20; } >"$work/learn-ham"
-    { echo samples/mail/02-cheap-pills.eml; ls samples/mail/spam/*.eml | awk 'NR % 2 == 1'; } >"$work/learn-spam"
-    { ls samples/mail/ham/*.eml | tail -n +21; echo samples/mail/04-lottery-winner.eml; ls samples/mail/spam/*.eml | awk 'NR % 2 == 0'; } >"$work/check"
+    { echo samples/mail/02-cheap-pills.eml; ls samples/mail/spam/*.eml | mawk 'NR % 2 == 1'; } >"$work/learn-spam"
+    { ls samples/mail/ham/*.eml | tail -n +21; echo samples/mail/04-lottery-winner.eml; ls samples/mail/spam/*.eml | mawk 'NR % 2 == 0'; } >"$work/check"
   fi
   mapfile -t ham <"$work/learn-ham"
   mapfile -t spam <"$work/learn-spam"
@@ -138,9 +138,9 @@ else
   mail=$root
   cd "$root"
   { echo samples/mail/01-team-meeting.eml; echo samples/mail/03-invoice-reminder.eml; ls samples/mail/ham/*.eml | head -n 20; } >"$work/first-ham"
-  { echo samples/mail/02-cheap-pills.eml; ls samples/mail/spam/*.eml | awk 'NR % 2 == 1'; } >"$work/teach-spam"
+  { echo samples/mail/02-cheap-pills.eml; ls samples/mail/spam/*.eml | mawk 'NR % 2 == 1'; } >"$work/teach-spam"
   ls samples/mail/ham/*.eml | tail -n +21 >"$work/s1"
-  { echo samples/mail/04-lottery-winner.eml; ls samples/mail/spam/*.eml | awk 'NR % 2 == 0'; } >"$work/s3"
+  { echo samples/mail/04-lottery-winner.eml; ls samples/mail/spam/*.eml | mawk 'NR % 2 == 0'; } >"$work/s3"
   : >"$work/s2"
   batch_size=4
 fi
@@ -214,7 +214,7 @@ echo "      learned $(grep -a -m1 $'^progress\trange' "$work/host.out" | cut -f3
 grep -a -m1 $'^box\tKestrelon Spam Filter\tInbox scan' "$work/host.out" | cut -f3 | sed 's/\\r\\n/\n/g' | show
 
 echo "[2/5] Delete Spam on the $(wc -l <"$work/teach-spam") spam rows"
-tell "select-id $(awk -F '\t' '$5 == "teach" { printf "%s ", $1 }' "$work/delivered")"
+tell "select-id $(mawk -F '\t' '$5 == "teach" { printf "%s ", $1 }' "$work/delivered")"
 tell delete-spam
 sync_host taught
 taught=$(count_lines $'^log\tSpam Mail manually deleted')
@@ -245,12 +245,12 @@ for batch in "$work"/batch.*; do
   # into Deleted Items in the order of the ids, behind what was there before.
   tail -n +"$first_line" "$work/delivered" >"$work/batch-delivered"
   oe list "$store" Inbox | cut -f1 >"$work/inbox-ids"
-  awk -F '\t' 'NR == FNR { kept[$1]; next } { print (($1 in kept) ? 0 : 1) "\t" $2 "\t" $3 "\t" $1 "\t" $4 }' \
+  mawk -F '\t' 'NR == FNR { kept[$1]; next } { print (($1 in kept) ? 0 : 1) "\t" $2 "\t" $3 "\t" $1 "\t" $4 }' \
     "$work/inbox-ids" "$work/batch-delivered" >"$work/batch-verdicts"
   cat "$work/batch-verdicts" >>"$work/verdicts"
-  paste <(awk -F '\t' '$1 == 1 { print $4 }' "$work/batch-verdicts") \
+  paste <(mawk -F '\t' '$1 == 1 { print $4 }' "$work/batch-verdicts") \
     <(oe list "$store" Deleted | tail -n +"$((deleted_before + 1))" | cut -f1) >>"$work/moved"
-  missed=$(awk -F '\t' '$1 == 0 && $3 == 1 { printf "%s ", $4 }' "$work/batch-verdicts")
+  missed=$(mawk -F '\t' '$1 == 0 && $3 == 1 { printf "%s ", $4 }' "$work/batch-verdicts")
   if [ -n "$missed" ]; then
     tell "select-id $missed"
     tell delete-spam
@@ -258,18 +258,18 @@ for batch in "$work"/batch.*; do
     taught=$((taught + $(printf '%s' "$missed" | wc -w)))
   fi
   progress "batch $b/$batches: $done_mails of $total mails delivered," \
-    "$(awk -F '\t' '$1 == 1' "$work/verdicts" | wc -l) deleted as spam, $taught missed spam taught"
+    "$(mawk -F '\t' '$1 == 1' "$work/verdicts" | wc -l) deleted as spam, $taught missed spam taught"
 done
 if [ -t 1 ]; then echo; fi
 
 echo "[4/5] a wrongly deleted mail moved back"
-wrong=$(awk -F '\t' '$1 == 1 && $3 == 0 { print $4; exit }' "$work/verdicts")
-deleted_id=$(awk -F '\t' -v id="$wrong" '$1 == id { print $2 }' "$work/moved")
+wrong=$(mawk -F '\t' '$1 == 1 && $3 == 0 { print $4; exit }' "$work/verdicts")
+deleted_id=$(mawk -F '\t' -v id="$wrong" '$1 == id { print $2 }' "$work/moved")
 if [ -z "$wrong" ] || [ -z "$deleted_id" ]; then
   echo "      no ham mail was deleted: nothing to move back"
 else
-  file=$(awk -F '\t' -v id="$wrong" '$1 == id { print $4 }' "$work/delivered")
-  entry=$(oe list "$store" Deleted | awk -F '\t' -v id="$deleted_id" '$1 == id')
+  file=$(mawk -F '\t' -v id="$wrong" '$1 == id { print $4 }' "$work/delivered")
+  entry=$(oe list "$store" Deleted | mawk -F '\t' -v id="$deleted_id" '$1 == id')
   echo "      $file, from $(printf '%s' "$entry" | cut -f4): \"$(printf '%s' "$entry" | cut -f5)\""
   oe read "$store" "$deleted_id" Deleted
   confirmed=$(count_lines $'^log\tFalse Positive Mail')
