@@ -57,6 +57,7 @@ CLockedMailItemsMap::CLockedMailItemsMap(const std::string& path) : CMailItemsMa
     } else {
       ReadMailCounters();
     }
+    ShareIndexBetweenOpenings(storePath_);
     AttachRegistryProfile();
   } catch (...) {
     // Nothing but the open mark was written: the file goes back to its clean close. The
@@ -78,6 +79,7 @@ CLockedMailItemsMap::~CLockedMailItemsMap() {
     const unsigned char closed = kStateClosed;
     file_.WriteAt(kStateMarkOffset, &closed, 1);
   }
+  PutBackSharedIndex();  // while the lock still keeps others from changing the file
   file_.Unlock(kLockOffset, kLockLength);
   profile_.reset();
   file_.Close();
@@ -95,6 +97,7 @@ void CLockedMailItemsMap::AttachRegistryProfile() {
   std::string profilePath = value.data.substr(0, end);
   if (profilePath.empty() || profilePath == storePath_ || !platform::FileExists(profilePath)) return;
   profile_ = std::make_unique<CReadOnlyPersistMap>(profilePath);
+  profile_->ShareIndexBetweenOpenings(profilePath);
   uint32_t ignore = 0;
   int32_t threshold = key.ReadDword("ProfileIgnore", ignore) ? static_cast<int32_t>(ignore) : kDefaultSpamThreshold;
   hamThreshold_ = threshold;

@@ -2,6 +2,7 @@
 
 #include "Lexisift/store/item_counter.h"
 #include "Lexisift/store/markers.h"
+#include "Lexisift/store/shared_index_cache.h"
 #include "Lexisift/store/store_test_util.h"
 #include "platform/file.h"
 #include "platform/process.h"
@@ -95,10 +96,12 @@ TEST_F(LockedMap, DamageFoundDuringAnOperationIsCheckedAtTheNextOpening) {
     map.AddItems(Tokens({{"xbc", 1}}), true);
     map.AddItems(Tokens({{"abc", 1}}), true);
   }
-  // Closed cleanly, but its first record now points at itself.
+  // Closed cleanly, but its first record now points at itself (damage from outside,
+  // which this process's kept index cannot know of; a new process has none).
   std::string bytes = ReadAll(path);
   PutI32At(bytes, 780008, 780000);
   WriteAll(path, bytes);
+  ForgetSharedIndexes();
   {
     CLockedMailItemsMap map(path);
     EXPECT_EQ(map.GetItem("xbc").spam, 1);
@@ -122,6 +125,7 @@ TEST_F(LockedMap, AMailWithAnUnreadableChainIsNotHalfLearnt) {
   std::string bytes = ReadAll(path);
   PutI32At(bytes, 3856, 990000);  // bucket 296 points past the end; closed cleanly
   WriteAll(path, bytes);
+  ForgetSharedIndexes();
   TokenTable mail;
   for (int i = 0; i < 20; ++i) mail.Add("tok" + std::to_string(i));
   mail.Add("xbc");  // bucket 296
@@ -133,6 +137,38 @@ TEST_F(LockedMap, AMailWithAnUnreadableChainIsNotHalfLearnt) {
   std::string after = ReadAll(path);
   after[12] = bytes[12];
   EXPECT_TRUE(after == bytes);
+}
+
+// The index a shared opening keeps for the next one stays right when other writers
+// change counters in place, append records, or start the file over in between.
+TEST_F(LockedMap, TheIndexKeptBetweenOpeningsFollowsOtherWriters) {
+  std::string path = dir_.File("shared.dat");
+  { CLockedMailItemsMap(path).AddItems(Tokens({{"abc", 1}, {"q", 1}}), false); }
+  { CPersistMap(path).AddItems(Tokens({{"abc", 2}}), false); }  // in place
+  {
+    CLockedMailItemsMap map(path);
+    EXPECT_EQ(map.GetItem("abc").ham, 3);
+    map.AddItems(Tokens({{"xbc", 1}}), false);
+  }
+  { CPersistMap(path).AddItems(Tokens({{"zbc", 5}, {"q", 1}}), true); }  // appended to two chains
+  {
+    CLockedMailItemsMap map(path);
+    EXPECT_EQ(map.GetItem("zbc").spam, 5);
+    map.AddItems(Tokens({{"zbc", 1}, {"ybc", 1}}), true);
+  }
+  { EXPECT_EQ(CLockedMailItemsMap(path).EnumerateItems(false, ""), 5); }
+  // Started over: a store that holds only q.
+  { CPersistMap(dir_.File("other.dat")).AddItems(Tokens({{"q", 1}}), false); }
+  WriteAll(path, ReadAll(dir_.File("other.dat")));
+  {
+    CLockedMailItemsMap map(path);
+    EXPECT_EQ(map.GetItem("abc").ham, 0);
+    EXPECT_EQ(map.GetItem("q").ham, 1);
+    map.AddItems(Tokens({{"abc", 1}}), false);
+  }
+  CPersistMap check(path);
+  EXPECT_EQ(check.GetItem("abc").ham, 1);
+  EXPECT_EQ(check.EnumerateItems(false, ""), 2);
 }
 
 TEST_F(LockedMap, SurrogateRedirectsOnlyToAWritableFile) {

@@ -1,0 +1,24 @@
+// A hook between the writes of a store update. The store calls KillPoint after each
+// write that makes up an update, so a test program can end its process at every point
+// of that sequence and show what the next opener finds. Nothing installs a hook in the
+// shipped libraries; without one a kill point costs a load and a compare.
+#pragma once
+
+#include <atomic>
+
+namespace kestrelon {
+
+using KillPointHook = void (*)(const char* where);
+
+inline std::atomic<KillPointHook>& KillPointSlot() {
+  static std::atomic<KillPointHook> hook{nullptr};
+  return hook;
+}
+
+inline void SetKillPointHook(KillPointHook hook) { KillPointSlot().store(hook); }
+
+inline void KillPoint(const char* where) {
+  if (KillPointHook hook = KillPointSlot().load(std::memory_order_relaxed)) hook(where);
+}
+
+}  // namespace kestrelon
