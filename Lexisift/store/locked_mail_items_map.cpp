@@ -43,9 +43,11 @@ CLockedMailItemsMap::CLockedMailItemsMap(const std::string& path) : CMailItemsMa
     if (got == sizeof probe && probe[kStateMarkOffset] == kStateClosed) {
       const unsigned char open = kStateOpen;
       markedOpen = file_.WriteAt(kStateMarkOffset, &open, 1);
-    } else if (got > 0 && CheckMapFile(file_) < 0) {
+    } else if (got > 0 && CheckMapFile(file_) < 0 && !CutUnfinishedRecord(file_)) {
       // A damaged shared store starts over empty. That includes a file too short to hold
-      // the state mark: left as it is, it would fail every operation for good.
+      // the state mark: left as it is, it would fail every operation for good. A record
+      // left unfinished at the end by an operation that was killed is only cut off: the
+      // file is then as that operation found it, and the learned counts are kept.
       file_.Truncate(0);
     }
 

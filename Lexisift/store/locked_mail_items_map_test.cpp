@@ -89,6 +89,35 @@ TEST_F(LockedMap, UncleanCloseKeepsSoundFileAndEmptiesDamagedOne) {
   EXPECT_EQ(ReadItemCounter(path), 1);
 }
 
+// An operation killed while it appended leaves the file ending inside a record nothing
+// links to: the next opener cuts that record off and keeps what was learned. A link into
+// the unfinished record is damage, and the store starts over.
+TEST_F(LockedMap, AnUnfinishedLastRecordIsCutOffNotTheStore) {
+  std::string path = dir_.File("shared.dat");
+  { CLockedMailItemsMap(path).AddItems(Tokens({{"abc", 1}, {"q", 2}}), true); }
+  std::string sound = ReadAll(path);
+  std::string cut = sound + std::string("\1\0\0\0\0\0\0\0\0\0\0\0\5hel", 16);
+  cut[12] = static_cast<char>(0x99);
+  WriteAll(path, cut);
+  {
+    CLockedMailItemsMap map(path);
+    EXPECT_EQ(map.SpamMails(), 1);
+    EXPECT_EQ(map.GetItem("q").spam, 2);
+    map.AddItems(Tokens({{"hello", 1}}), true);
+  }
+  std::string bytes = ReadAll(path);
+  EXPECT_EQ(bytes.size(), sound.size() + 19);
+  EXPECT_EQ(bytes.substr(sound.size() + 12, 7), std::string("\5hello\0", 7));
+
+  PutI32At(cut, CPersistMap::Bucket("hello") * 13 + 8, static_cast<int32_t>(sound.size()));
+  WriteAll(path, cut);
+  {
+    CLockedMailItemsMap map(path);
+    EXPECT_EQ(map.SpamMails(), 0);
+  }
+  EXPECT_EQ(ReadAll(path).size(), 780000u);
+}
+
 TEST_F(LockedMap, DamageFoundDuringAnOperationIsCheckedAtTheNextOpening) {
   std::string path = dir_.File("shared.dat");
   {

@@ -23,6 +23,13 @@ constexpr size_t kMaxRecordSize = CPersistMap::kRecordHeaderSize + kMaxKeyLength
 // between them as they are: a system call costs more than copying a page.
 constexpr uint64_t kMergeGap = 2048;
 
+// A process killed during a write may leave it cut short at a page boundary of the file.
+// Writes are laid out so that such a cut never splits a record or a changed field: only
+// a record or field that straddles a boundary itself is written on its own.
+constexpr uint64_t kPageSize = 4096;
+
+bool Straddles(uint64_t offset, uint64_t size) { return offset / kPageSize != (offset + size - 1) / kPageSize; }
+
 int32_t ReadI32(const unsigned char* p) { return static_cast<int32_t>(ReadU32(p)); }
 
 // Counters wrap in 32 bits instead of overflowing.
@@ -250,13 +257,12 @@ void CPersistMap::Link(Batch& batch) {
                    [](const Added* a, const Added* b) { return a->place->offset < b->place->offset; });
   for (size_t i = 0; i < byTail.size(); ++i) {
     const Added& added = *byTail[i];
-    if (i > 0 && byTail[i - 1]->place->offset == added.place->offset) {
-      PutU32(&batch.appended[byTail[i - 1]->at + 8], static_cast<uint32_t>(added.offset));
-    } else {
-      Patch link{added.place->offset + 8, 4, {}};
-      PutU32(link.bytes, static_cast<uint32_t>(added.offset));
-      batch.patches.push_back(link);
-    }
+    // Written after the records, like every link: a new record goes to the file with next
+    // 0 and points at the one after it only once that one is there too.
+    const bool follows = i > 0 && byTail[i - 1]->place->offset == added.place->offset;
+    Patch link{follows ? byTail[i - 1]->offset + 8 : added.place->offset + 8, 4, {}};
+    PutU32(link.bytes, static_cast<uint32_t>(added.offset));
+    batch.patches.push_back(link);
   }
 }
 
@@ -264,10 +270,21 @@ void CPersistMap::Commit(Batch& batch, uint64_t end) {
   Link(batch);
   // New records go to the end of the file before anything links to them, so an
   // interrupted update leaves at worst unlinked records, never a link into nothing.
-  if (!batch.appended.empty()) {
-    if (!cache_.Write(end, batch.appended.data(), batch.appended.size())) FailWrite();
-    KillPoint("records appended");
+  auto append = [&](size_t from, size_t to) {
+    if (from == to) return;
+    if (!cache_.Write(end + from, &batch.appended[from], to - from)) FailWrite();
+    KillPoint("records appended", end + from, to - from);
+  };
+  size_t from = 0;
+  for (size_t r = 0; r < batch.added.size(); ++r) {
+    size_t at = batch.added[r].at;
+    size_t to = r + 1 < batch.added.size() ? batch.added[r + 1].at : batch.appended.size();
+    if (!Straddles(end + at, to - at)) continue;
+    append(from, at);
+    append(at, to);
+    from = to;
   }
+  append(from, batch.appended.size());
   WritePatches(batch.patches);
   if (index_ && index_->Built()) {
     try {
@@ -289,8 +306,11 @@ void CPersistMap::WritePatches(std::vector<Patch>& patches) {
   std::vector<unsigned char> run;
   for (size_t i = 0; i < patches.size();) {
     uint64_t start = patches[i].offset, stop = start + patches[i].size;
+    // A field across a page boundary goes alone; others merge while no such field comes.
+    const bool alone = Straddles(start, patches[i].size);
     size_t j = i + 1;
-    while (j < patches.size() && patches[j].offset <= stop + kMergeGap) {
+    while (!alone && j < patches.size() && patches[j].offset <= stop + kMergeGap &&
+           !Straddles(patches[j].offset, patches[j].size)) {
       stop = std::max(stop, patches[j].offset + patches[j].size);
       ++j;
     }
@@ -303,7 +323,7 @@ void CPersistMap::WritePatches(std::vector<Patch>& patches) {
     for (size_t k = i; k < j; ++k)
       std::memcpy(&run[static_cast<size_t>(patches[k].offset - start)], patches[k].bytes, patches[k].size);
     if (!cache_.Write(start, run.data(), run.size())) FailWrite();
-    KillPoint("records updated");
+    KillPoint("records updated", start, run.size());
     i = j;
   }
 }
@@ -380,7 +400,7 @@ void CPersistMap::Apply(const TokenTable& tokens, bool flag, Op op) {
   PutU32(head, static_cast<uint32_t>(hamMails_));
   PutU32(head + 4, static_cast<uint32_t>(spamMails_));
   cache_.Write(0, head, sizeof head);  // a failed header write is not reported
-  KillPoint("mail counted");
+  KillPoint("mail counted", 0, sizeof head);
 }
 
 void CPersistMap::AddItems(const TokenTable& tokens, bool isSpam) { Apply(tokens, isSpam, Op::Add); }
@@ -425,9 +445,44 @@ int32_t CPersistMap::EnumerateItems(bool textWanted, const std::string& outputPa
   return count;
 }
 
+namespace {
+
+// Reads the 13-byte headers of the records one after another through a block buffer:
+// one read per block, not per record. A read at the end of the file (or of the part
+// looked at) fills only what it got and leaves the rest of the header as it was.
+class HeaderWalk {
+ public:
+  HeaderWalk(platform::File& file, uint64_t size) : file_(file), size_(size), block_(64 * 1024) {}
+  const unsigned char* At(uint64_t q) {
+    if (q < blockStart_ || q + CPersistMap::kRecordHeaderSize > blockStart_ + blockSize_) {
+      blockStart_ = q;
+      if (!file_.ReadAt(q, block_.data(), block_.size(), blockSize_)) blockSize_ = 0;  // not reported
+      if (blockSize_ > (size_ > q ? size_ - q : 0)) blockSize_ = static_cast<size_t>(size_ > q ? size_ - q : 0);
+    }
+    size_t have = q >= blockStart_ && q < blockStart_ + blockSize_ ? static_cast<size_t>(blockStart_ + blockSize_ - q) : 0;
+    std::memcpy(header_, block_.data() + (q - blockStart_), have < sizeof header_ ? have : sizeof header_);
+    return header_;
+  }
+
+ private:
+  platform::File& file_;
+  uint64_t size_;
+  std::vector<unsigned char> block_;
+  uint64_t blockStart_ = 0;
+  size_t blockSize_ = 0;
+  unsigned char header_[CPersistMap::kRecordHeaderSize] = {};
+};
+
+}  // namespace
+
 int32_t CPersistMap::CheckMapFile(platform::File& file) {
   uint64_t s = 0;
   if (!file.Size(s) || s == 0) return -1;
+  return CheckMapFile(file, s);
+}
+
+int32_t CPersistMap::CheckMapFile(platform::File& file, uint64_t s) {
+  if (s == 0) return -1;
   int64_t limit = (static_cast<int64_t>(s) - static_cast<int64_t>(kTableSize)) / 17;
   try {
     // One bit per byte of the record area: where the walk found a record, and where a
@@ -440,21 +495,11 @@ int32_t CPersistMap::CheckMapFile(platform::File& file) {
       if (set) bits[static_cast<size_t>(i / 64)] |= mask;
       return was;
     };
-    // The records are read through a block buffer: one read per block, not per record.
-    std::vector<unsigned char> block(64 * 1024);
-    uint64_t blockStart = 0;
-    size_t blockSize = 0;
+    HeaderWalk walk(file, s);
     uint64_t q = kTableSize;
     int64_t i = 0;
-    unsigned char header[kRecordHeaderSize] = {};
     for (;;) {
-      if (q < blockStart || q + kRecordHeaderSize > blockStart + blockSize) {
-        blockStart = q;
-        if (!file.ReadAt(q, block.data(), block.size(), blockSize)) blockSize = 0;  // failures are not reported
-      }
-      // A read at the end of the file fills only what it got and leaves the rest as it was.
-      size_t have = q >= blockStart && q < blockStart + blockSize ? static_cast<size_t>(blockStart + blockSize - q) : 0;
-      std::memcpy(header, block.data() + (q - blockStart), have < sizeof header ? have : sizeof header);
+      const unsigned char* header = walk.At(q);
       uint32_t next = ReadU32(header + 8);
       if (next != 0) {
         if (next > s) return -2;
@@ -485,6 +530,17 @@ int32_t CPersistMap::CheckMapFile(platform::File& file) {
   } catch (const std::bad_alloc&) {
     return -6;
   }
+}
+
+bool CPersistMap::CutUnfinishedRecord(platform::File& file) {
+  uint64_t s = 0;
+  if (!file.Size(s)) return false;
+  HeaderWalk walk(file, s);
+  uint64_t q = kTableSize;
+  while (q + kRecordHeaderSize <= s && q + 14u + walk.At(q)[12] <= s) q += 14u + walk.At(q)[12];
+  // Only a file whose whole records are sound, and that nothing links past, is cut.
+  if (q <= kTableSize || q >= s || CheckMapFile(file, q) < 0) return false;
+  return file.Truncate(q);
 }
 
 }  // namespace kestrelon

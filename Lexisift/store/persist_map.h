@@ -66,6 +66,13 @@ class CPersistMap {
   // Consistency walk of the records of an open map file: the number of records after the
   // first, or a negative value for a damaged file.
   static int32_t CheckMapFile(platform::File& file);
+  // The same for the file's first `size` bytes.
+  static int32_t CheckMapFile(platform::File& file, uint64_t size);
+
+  // A process killed while it appended records may leave the file ending inside a record
+  // that nothing links to yet. Cuts that unfinished record off when the whole records
+  // before it pass the check; false (and the file unchanged) otherwise.
+  static bool CutUnfinishedRecord(platform::File& file);
 
   static uint32_t Bucket(std::string_view key);
 
@@ -143,8 +150,8 @@ class CPersistMap {
   void EnsureIndex();
   // Adds `item` at `place` to the batch; `end` is where the file ends before the batch.
   void Prepare(Batch& batch, const Place& place, const MapItem& item, uint64_t end);
-  // Links the new records: each to the one added before it in its chain, the first to
-  // the tail its lookup found.
+  // The links to the new records: from the one added before it in its chain, or for the
+  // first from the tail its lookup found.
   void Link(Batch& batch);
   void Commit(Batch& batch, uint64_t end);
   void WritePatches(std::vector<Patch>& patches);

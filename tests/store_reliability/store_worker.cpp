@@ -17,7 +17,7 @@ namespace {
 
 int killAt = 0;
 
-void CountKillPoint(const char*) {
+void CountKillPoint(const char*, uint64_t, size_t) {
   if (--killAt == 0) std::_Exit(3);
 }
 
