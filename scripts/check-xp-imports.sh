@@ -107,8 +107,11 @@ imports_of() {
     /export table/ { dll = "" }'
 }
 
+command -v x86_64-w64-mingw32-objdump >/dev/null ||
+  { echo "xp imports: x86_64-w64-mingw32-objdump not found: install Debian's binutils-mingw-w64-x86-64" >&2; exit 1; }
+
 # What users install; each must be on every build's list.
-shipped=(Lexisift.dll KestrelonHelper.dll KestrelonStarter.exe)
+shipped=(Lexisift.dll Kestrelon.dll KestrelonHelper.dll KestrelonStarter.exe)
 
 status=0
 checked=0
