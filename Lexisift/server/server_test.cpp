@@ -260,3 +260,14 @@ TEST_F(SelfRegistration, RegisterTwiceUseAndUnregister) {
   ExpectUnregistered();
   EXPECT_EQ(CallServer("DllUnregisterServer"), S_OK);  // unregistering again is harmless
 }
+
+#ifndef _WIN32
+TEST_F(SelfRegistration, AFailedRegistryWriteReportsItsOwnReason) {
+  // A registry whose HKEY_CLASSES_ROOT cannot hold keys: the reason of the first failed
+  // write comes back (the path is not found), not a general "class not registered".
+  std::string root = ScratchFolder("kestrelon-registry-broken");
+  std::ofstream(root + "/HKEY_CLASSES_ROOT") << "not a folder";
+  setenv("KESTRELON_REGISTRY", root.c_str(), 1);
+  EXPECT_EQ(CallServer("DllRegisterServer"), static_cast<HRESULT>(0x80070003));  // ERROR_PATH_NOT_FOUND
+}
+#endif
