@@ -1,6 +1,10 @@
 # Unit tests: GoogleTest built from Debian's sources with the compiler of the build,
 # so the same tests run natively and, for the Windows builds, under Wine.
 if(NOT KESTRELON_FUZZ)
+  # Windows tests run under Debian's wine64 (through scripts/wine-run).
+  if(CMAKE_CROSSCOMPILING_EMULATOR AND NOT EXISTS /usr/lib/wine/wine64)
+    message(FATAL_ERROR "/usr/lib/wine/wine64 not found: install Debian's wine64")
+  endif()
   enable_testing()
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)

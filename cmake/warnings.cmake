@@ -12,6 +12,13 @@ if(KESTRELON_SANITIZE)
 endif()
 
 if(WIN32)
-  add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+  # The mail client runs on Windows XP SP3 (32-bit) and XP x64 / Server 2003 (64-bit):
+  # the headers then declare nothing newer.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(KESTRELON_WINNT 0x0502)
+  else()
+    set(KESTRELON_WINNT 0x0501)
+  endif()
+  add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=${KESTRELON_WINNT} WINVER=${KESTRELON_WINNT})
   add_link_options(-static -static-libgcc -static-libstdc++)
 endif()

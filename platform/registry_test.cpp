@@ -40,6 +40,7 @@ TEST_F(RegistryTest, ValuesKeepTypeAndBytes) {
   RegistryKey key;
   EXPECT_FALSE(key.Open(Hive::CurrentUser, kKey));
   ASSERT_TRUE(key.Create(Hive::CurrentUser, std::string(kKey) + "\\Sub\\Deeper"));
+  ASSERT_TRUE(key.Create(Hive::CurrentUser, std::string(kKey) + "\\Second\\Leaf"));  // deleted with the tree
   ASSERT_TRUE(key.Open(Hive::CurrentUser, std::string(kKey) + "\\Sub", true));
   EXPECT_TRUE(key.WriteString("Path", "C:\\data\\x.map"));
   EXPECT_TRUE(key.WriteString("Expand", "%TEMP%\\y", kRegExpandSz));

@@ -1,4 +1,5 @@
 #include "platform/time.h"
+#include "platform/win32/xp_runtime/extended_tick_count.h"
 
 #include <gtest/gtest.h>
 
@@ -20,4 +21,15 @@ TEST(Time, LocalTimeIsAPlausibleCalendarDate) {
   EXPECT_LE(now.tm_mon, 11);
   EXPECT_GE(now.tm_mday, 1);
   EXPECT_LE(now.tm_mday, 31);
+}
+
+TEST(Time, ExtendedTickCountCarriesWrapsIntoTheHighHalf) {
+  using platform::NextExtendedTickCount;
+  uint64_t state = NextExtendedTickCount(0, 0xFFFFFF00u);
+  EXPECT_EQ(state, 0xFFFFFF00u);
+  EXPECT_EQ(NextExtendedTickCount(state, 0xFFFFFF00u), state);  // same reading, no wrap
+  state = NextExtendedTickCount(state, 0x10u);                   // wrapped
+  EXPECT_EQ(state, 0x100000010u);
+  EXPECT_EQ(NextExtendedTickCount(state, 0x20u), 0x100000020u);
+  EXPECT_EQ(NextExtendedTickCount(state, 0x5u), 0x200000005u);
 }

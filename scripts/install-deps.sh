@@ -1,16 +1,31 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the builds and tests need; installs nothing that is
 # already there, so running it again does nothing.
+#   scripts/install-deps.sh          install what is missing
+#   scripts/install-deps.sh --list   print the packages, one a line
+# Every program the build and the scripts call belongs to one of these packages, named
+# here even when another of them would pull it in (scripts/check-programs.sh checks it).
 set -euo pipefail
 
 packages=(
-  cmake ninja-build g++ make python3
+  # native builds, tests and benchmarks
+  cmake ninja-build gcc gcc-12 g++ binutils make pkgconf python3 python3-minimal
   googletest libbenchmark-dev libcurl4-openssl-dev
+  # fuzzers
   clang libclang-rt-14-dev
-  mingw-w64 mingw-w64-tools g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
-  wine64 wine64-tools
+  # Windows builds: compilers with posix threads, binutils, resource and IDL compilers
+  mingw-w64 mingw-w64-tools
+  gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+  wine64 wine64-tools libwine
+  # installers
   nsis
 )
+
+if [ "${1:-}" = --list ]; then
+  printf '%s\n' "${packages[@]}"
+  exit 0
+fi
 
 missing=()
 for p in "${packages[@]}"; do

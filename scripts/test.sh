@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds all four presets and runs every test: native tests (with sanitizers and in
-# release), the Windows tests under wine64, and a bounded run of each fuzzer.
+# Builds all five presets, checks where the programs come from and what the shipped Windows
+# binaries import, and runs every test: native tests (with sanitizers and in release), the
+# Windows tests under wine64, and a bounded run of each fuzzer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,6 +13,10 @@ for preset in linux linux-release win64 win32 fuzz; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
 done
+
+echo "=== checks: programs from our packages, shipped binaries load on Windows XP"
+bash scripts/check-programs.sh build/linux build/linux-release build/win64 build/win32 build/fuzz
+bash scripts/check-xp-imports.sh build/win32 build/win64
 
 echo "=== tests: linux (ASan, UBSan)"
 ctest --preset linux -j "$jobs"

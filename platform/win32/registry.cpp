@@ -16,6 +16,25 @@ HKEY Root(Hive hive) {
 
 HKEY AsKey(void* k) { return static_cast<HKEY>(k); }
 
+// Deletes `name` below `parent` with all its subkeys, deepest first. Windows XP has no
+// RegDeleteTree, and RegDeleteKey refuses a key that still has subkeys.
+LONG DeleteKeyAndSubkeys(HKEY parent, const char* name) {
+  HKEY key = nullptr;
+  LONG rc = RegOpenKeyExA(parent, name, 0, KEY_READ | KEY_WRITE, &key);
+  if (rc != ERROR_SUCCESS) return rc;
+  for (;;) {
+    char child[256];  // key names are at most 255 characters
+    DWORD length = sizeof child;
+    rc = RegEnumKeyExA(key, 0, child, &length, nullptr, nullptr, nullptr, nullptr);
+    if (rc != ERROR_SUCCESS) break;
+    rc = DeleteKeyAndSubkeys(key, child);
+    if (rc != ERROR_SUCCESS) break;
+  }
+  RegCloseKey(key);
+  if (rc != ERROR_NO_MORE_ITEMS) return rc;
+  return RegDeleteKeyA(parent, name);
+}
+
 }  // namespace
 
 RegistryKey::~RegistryKey() { Close(); }
@@ -93,12 +112,7 @@ std::vector<std::string> RegistryKey::SubkeyNames() const {
 }
 
 bool RegistryKey::DeleteTree(Hive hive, const std::string& subkey) {
-  HKEY k = nullptr;
-  if (RegOpenKeyExA(Root(hive), subkey.c_str(), 0, KEY_ALL_ACCESS, &k) != ERROR_SUCCESS) return false;
-  LONG rc = RegDeleteTreeA(k, nullptr);
-  RegCloseKey(k);
-  if (rc != ERROR_SUCCESS) return false;
-  return RegDeleteKeyA(Root(hive), subkey.c_str()) == ERROR_SUCCESS;
+  return DeleteKeyAndSubkeys(Root(hive), subkey.c_str()) == ERROR_SUCCESS;
 }
 
 }  // namespace platform
