@@ -27,8 +27,10 @@ our_registry() {
 }
 # The process ids of starters running in this prefix.
 starters() {
-  for pid in $(pgrep -f 'KestrelonStarter\.exe'); do
-    tr '\0' '\n' < /proc/$pid/environ 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+  local process
+  for process in /proc/[0-9]*; do
+    tr '\0' '\n' < "$process/cmdline" 2>/dev/null | grep -q 'KestrelonStarter\.exe' &&
+      tr '\0' '\n' < "$process/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "${process#/proc/}"
   done
 }
 startup_folder() {
