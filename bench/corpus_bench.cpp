@@ -1,215 +1,103 @@
-// corpus_bench: learns and filters the SpamAssassin corpus with the filter object and,
-// in the same run, with bogofilter, then compares accuracy and speed.
+// corpus_bench: learns and filters the SpamAssassin corpus with our filters and, side by
+// side in the same run, with bogofilter; compares accuracy and speed, and checks that the
+// store files and verdicts are the ones recorded for the code as it was.
 //
 //   corpus_bench --corpus DIR --work DIR [--repeat N] [--bogofilter PROGRAM | --no-bogofilter]
+//                [--phases corpus,grown,shared] [--digests FILE] [--record-digests FILE]
 //
 // DIR holds the folders easy-ham-1, easy-ham-2, hard-ham-1, spam-1 and spam-2 of mail
-// files (scripts/corpus-data.sh writes them). Both filters learn easy-ham-1 as ham and
-// spam-1 as spam, then classify-and-learn easy-ham-2, hard-ham-1 and spam-2 in that
-// order. bogofilter runs in bulk mode (one process per phase, names read from stdin),
-// its fastest way of taking many mails, with a throw-away home in the work folder.
-#include "Lexisift/engine/mail_filter.h"
+// files (scripts/corpus-data.sh writes them). Every phase learns easy-ham-1 as ham and
+// spam-1 as spam, then classifies-and-learns easy-ham-2, hard-ham-1 and spam-2:
+//   corpus  the single-writer store, starting empty;
+//   grown   the single-writer store, starting from a store grown by 6000 synthetic mails
+//           of 120 random words (about 800 000 items); bogofilter's database grown alike;
+//   shared  the shared (file-locked) store, opened afresh for every mail.
+// Each phase runs N times (default 3), ours and bogofilter's alternately, and keeps each
+// step's fastest time; the machine may be busy with other work.
+#include "bench/corpus_runs.h"
+#include "bench/corpus_support.h"
 
-#include <sys/wait.h>
-
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace fs = std::filesystem;
-using kestrelon::CMailFilter;
-using kestrelon::ComObject;
-using kestrelon::IMailFilter;
+using namespace bench;
 
 namespace {
 
-const char* const kLearnHam = "easy-ham-1";
-const char* const kLearnSpam = "spam-1";
-struct Checked {
-  const char* group;
-  bool spam;
-};
-const Checked kChecked[] = {{"easy-ham-2", false}, {"hard-ham-1", false}, {"spam-2", true}};
+constexpr int kSyntheticMails = 6000;
+constexpr int kSyntheticWords = 120;
+constexpr uint64_t kSyntheticSeed = 0x4b657374726c6f6eull;
 
-using Clock = std::chrono::steady_clock;
-double SecondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-std::vector<std::string> MailFiles(const fs::path& folder) {
-  std::vector<std::string> files;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(folder, error))
-    if (entry.is_regular_file() && entry.path().filename().string()[0] != '.') files.push_back(entry.path().string());
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
-// The verdicts of one filter over one checked group.
-struct Verdicts {
-  size_t mails = 0;
-  size_t spam = 0;
-  size_t unsure = 0;  // bogofilter's third answer; it is neither caught nor a false alarm
+struct Options {
+  fs::path corpus, work;
+  std::string bogofilter = "bogofilter";
+  bool withBogofilter = true;
+  int repeats = 3;
+  std::vector<std::string> phases = {"corpus", "grown", "shared"};
+  fs::path digests, recordDigests;
 };
 
-struct Run {
-  bool done = false;
-  size_t learned = 0;
-  double learnSeconds = 0;
-  size_t processed = 0;
-  double processSeconds = 0;
-  std::map<std::string, Verdicts> groups;
-  double LearnRate() const { return learnSeconds > 0 ? learned / learnSeconds : 0; }
-  double ProcessRate() const { return processSeconds > 0 ? processed / processSeconds : 0; }
+// The digests every repetition of every phase must reproduce.
+class DigestCheck {
+ public:
+  DigestCheck(const Options& options) : recording_(!options.recordDigests.empty()) {
+    if (!options.digests.empty() && !expected_.Load(options.digests)) {
+      std::fprintf(stderr, "cannot read the digests %s\n", options.digests.c_str());
+      failed_ = true;
+    }
+    checking_ = !options.digests.empty();
+  }
+  void Check(const std::string& name, const std::string& digest) {
+    std::string seen = seen_.Get(name);
+    if (!seen.empty() && seen != digest) {
+      std::printf("DIFFERENT between repetitions: %s %s, before %s\n", name.c_str(), digest.c_str(), seen.c_str());
+      failed_ = true;
+    }
+    seen_.Put(name, digest);
+    if (!checking_) return;
+    std::string want = expected_.Get(name);
+    if (want != digest) {
+      std::printf("DIGEST MISMATCH %s: %s, recorded %s\n", name.c_str(), digest.c_str(),
+                  want.empty() ? "nothing" : want.c_str());
+      failed_ = true;
+    }
+  }
+  bool Finish(const Options& options) {
+    if (recording_ && !seen_.Save(options.recordDigests)) failed_ = true;
+    if (checking_ || recording_)
+      std::printf("digests: %zu %s%s\n", seen_.Entries().size(), checking_ ? "checked" : "recorded",
+                  failed_ ? ", FAILED" : ", all equal");
+    return !failed_;
+  }
+  bool Failed() const { return failed_; }
+
+ private:
+  bool recording_;
+  bool checking_ = false;
+  bool failed_ = false;
+  DigestBook expected_, seen_;
 };
 
-using Bstr = platform::ScopedBstr;
-
-bool RunOurs(const fs::path& corpus, const fs::path& work, Run& run) {
-  void* object = nullptr;
-  if (FAILED(ComObject::Create<CMailFilter>(nullptr, kestrelon::IID_IMailFilter, &object))) {
-    std::fprintf(stderr, "cannot create the filter\n");
-    return false;
+void Keep(const Run& run, Run& best, bool first) {
+  if (first || !best.done) {
+    best = run;
+    return;
   }
-  IMailFilter* filter = static_cast<IMailFilter*>(object);
-  Bstr store((work / "kestrelon.store").string());
-  if (filter->Init(store.value) != S_OK) {
-    std::fprintf(stderr, "cannot open the store %s\n", (work / "kestrelon.store").c_str());
-    filter->Release();
-    return false;
+  for (auto [mine, theirs] : {std::pair{&best.learn, &run.learn}, std::pair{&best.process, &run.process}}) {
+    mine->wall = std::min(mine->wall, theirs->wall);
+    mine->cpu = std::min(mine->cpu, theirs->cpu);
   }
-  bool ok = true;
-  std::vector<std::string> ham = MailFiles(corpus / kLearnHam), spam = MailFiles(corpus / kLearnSpam);
-  auto start = Clock::now();
-  for (const auto* list : {&ham, &spam}) {
-    VARIANT_BOOL flag = list == &spam ? VARIANT_TRUE : VARIANT_FALSE;
-    for (const auto& file : *list) {
-      Bstr name(file);
-      if (filter->AddMailFile(name.value, flag) != S_OK) {
-        std::fprintf(stderr, "cannot learn %s\n", file.c_str());
-        ok = false;
-      }
-      ++run.learned;
-    }
-  }
-  run.learnSeconds = SecondsSince(start);
-
-  std::vector<std::vector<std::string>> checked;
-  for (const auto& group : kChecked) checked.push_back(MailFiles(corpus / group.group));
-  start = Clock::now();
-  for (size_t g = 0; g < checked.size(); ++g) {
-    Verdicts& verdicts = run.groups[kChecked[g].group];
-    for (const auto& file : checked[g]) {
-      Bstr name(file);
-      VARIANT_BOOL bad = VARIANT_FALSE;
-      if (filter->ProcessMailFile(name.value, &bad) != S_OK) {
-        std::fprintf(stderr, "cannot process %s\n", file.c_str());
-        ok = false;
-      }
-      ++verdicts.mails;
-      if (bad == VARIANT_TRUE) ++verdicts.spam;
-    }
-    run.processed += verdicts.mails;
-  }
-  run.processSeconds = SecondsSince(start);
-  filter->Release();
-  run.done = ok;
-  return ok;
 }
 
-std::string Quoted(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-bool WriteList(const fs::path& path, const std::vector<std::string>& files) {
-  std::ofstream out(path, std::ios::binary);
-  for (const auto& file : files) out << file << '\n';
-  return static_cast<bool>(out);
-}
-
-// Runs one bulk bogofilter over the names in `list`; its standard output goes to `lines`.
-bool Bogofilter(const std::string& program, const fs::path& home, const std::string& options, const fs::path& list,
-                std::vector<std::string>& lines) {
-  std::string command =
-      Quoted(program) + " -d " + Quoted(home.string()) + " " + options + " -b < " + Quoted(list.string()) + " 2>> " +
-      Quoted((home / "stderr.log").string());
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return false;
-  char line[4096];
-  while (std::fgets(line, sizeof line, pipe)) lines.emplace_back(line);
-  int status = pclose(pipe);
-  // Exit codes 0, 1 and 2 are the spam, ham and unsure of the last mail; 3 is an error.
-  return WIFEXITED(status) && WEXITSTATUS(status) <= 2;
-}
-
-bool RunBogofilter(const std::string& program, const fs::path& corpus, const fs::path& work, Run& run) {
-  fs::path home = work / "bogofilter";
-  fs::remove_all(home);
-  fs::create_directories(home);
-  std::vector<std::string> ham = MailFiles(corpus / kLearnHam), spam = MailFiles(corpus / kLearnSpam);
-  if (!WriteList(work / "learn-ham.list", ham) || !WriteList(work / "learn-spam.list", spam)) return false;
-  std::vector<std::vector<std::string>> checked;
-  for (const auto& group : kChecked) {
-    checked.push_back(MailFiles(corpus / group.group));
-    if (!WriteList(work / (std::string(group.group) + ".list"), checked.back())) return false;
-  }
-
-  std::vector<std::string> ignored;
-  auto start = Clock::now();
-  if (!Bogofilter(program, home, "-n", work / "learn-ham.list", ignored) ||
-      !Bogofilter(program, home, "-s", work / "learn-spam.list", ignored)) {
-    std::fprintf(stderr, "bogofilter failed to learn\n");
-    return false;
-  }
-  run.learnSeconds = SecondsSince(start);
-  run.learned = ham.size() + spam.size();
-
-  std::vector<std::vector<std::string>> output(checked.size());
-  start = Clock::now();
-  for (size_t g = 0; g < checked.size(); ++g) {
-    if (!Bogofilter(program, home, "-u -T", work / (std::string(kChecked[g].group) + ".list"), output[g])) {
-      std::fprintf(stderr, "bogofilter failed on %s\n", kChecked[g].group);
-      return false;
-    }
-  }
-  run.processSeconds = SecondsSince(start);
-
-  // Each output line is "<file> <S|H|U> <score>".
-  for (size_t g = 0; g < checked.size(); ++g) {
-    Verdicts& verdicts = run.groups[kChecked[g].group];
-    for (const auto& line : output[g]) {
-      size_t cut = line.rfind(' ', line.size() >= 2 ? line.size() - 2 : 0);
-      if (cut == std::string::npos || cut < 2) continue;
-      char mark = line[cut - 1];
-      ++verdicts.mails;
-      if (mark == 'S') ++verdicts.spam;
-      if (mark == 'U') ++verdicts.unsure;
-    }
-    if (verdicts.mails != checked[g].size()) {
-      std::fprintf(stderr, "bogofilter answered %zu of %zu mails of %s\n", verdicts.mails, checked[g].size(),
-                   kChecked[g].group);
-      return false;
-    }
-    run.processed += verdicts.mails;
-  }
-  run.done = true;
-  return true;
-}
-
-std::string Cell(const Run& run, const Checked& group) {
+std::string Cell(const Run& run, const CheckedGroup& group) {
   if (!run.done) return "-";
-  auto found = run.groups.find(group.group);
+  auto found = run.groups.find(group.name);
   if (found == run.groups.end()) return "-";
-  const Verdicts& v = found->second;
+  const GroupVerdicts& v = found->second;
   char text[64];
   double percent = v.mails ? 100.0 * static_cast<double>(v.spam) / static_cast<double>(v.mails) : 0;
   if (v.unsure)
@@ -219,96 +107,226 @@ std::string Cell(const Run& run, const Checked& group) {
   return text;
 }
 
-std::string Rate(const Run& run, double rate) {
-  if (!run.done) return "-";
+std::string Number(bool known, double value, const char* format = "%.0f") {
+  if (!known) return "-";
   char text[32];
-  std::snprintf(text, sizeof text, "%.0f", rate);
+  std::snprintf(text, sizeof text, format, value);
   return text;
 }
 
-void Report(const Run& ours, const Run& bogo) {
-  auto row = [](const std::string& what, const std::string& a, const std::string& b) {
-    std::printf("%-32s %-24s %s\n", what.c_str(), a.c_str(), b.c_str());
-  };
-  row("", "kestrelon", "bogofilter");
-  for (const auto& group : kChecked) {
-    size_t mails = ours.groups.count(group.group) ? ours.groups.at(group.group).mails : 0;
-    std::string what = std::string(group.group) + " (" + std::to_string(mails) + ") " +
-                       (group.spam ? "spam caught" : "taken for spam");
-    row(what, Cell(ours, group), Cell(bogo, group));
-  }
-  row("learning, mails/s (" + std::to_string(ours.learned) + ")", Rate(ours, ours.LearnRate()),
-      Rate(bogo, bogo.LearnRate()));
-  row("processing, mails/s (" + std::to_string(ours.processed) + ")", Rate(ours, ours.ProcessRate()),
-      Rate(bogo, bogo.ProcessRate()));
-  if (ours.done && bogo.done && bogo.LearnRate() > 0 && bogo.ProcessRate() > 0)
-    std::printf("\nrate ratio kestrelon / bogofilter: learning %.2f, processing %.2f\n",
-                ours.LearnRate() / bogo.LearnRate(), ours.ProcessRate() / bogo.ProcessRate());
+void Row(const std::string& what, const std::string& a, const std::string& b) {
+  std::printf("%-34s %-24s %s\n", what.c_str(), a.c_str(), b.c_str());
 }
 
-void Keep(const Run& run, Run& best, bool first) {
-  if (first) {
-    best = run;
-    return;
+double Ratio(double a, double b) { return b > 0 ? a / b : 0; }
+
+void Table(const CorpusSplit& split, const Run& ours, const Run& bogo, long rssKb) {
+  Row("", "kestrelon", "bogofilter");
+  for (const auto& group : split.checked)
+    Row(group.name + " (" + std::to_string(group.files.size()) + ") " + (group.spam ? "spam caught" : "taken for spam"),
+        Cell(ours, group), Cell(bogo, group));
+  auto rates = [&](const std::string& what, size_t mails, double (Run::*rate)() const) {
+    Row(what + " (" + std::to_string(mails) + ")", Number(ours.done, (ours.*rate)()), Number(bogo.done, (bogo.*rate)()));
+  };
+  rates("learning, mails/s", split.Learned(), &Run::LearnRate);
+  rates("  per processor second", split.Learned(), &Run::LearnCpuRate);
+  rates("processing, mails/s", split.Checked(), &Run::ProcessRate);
+  rates("  per processor second", split.Checked(), &Run::ProcessCpuRate);
+  Row("peak RSS, MB", Number(rssKb > 0, static_cast<double>(rssKb) / 1024.0, "%.1f"), "-");
+  if (ours.done && bogo.done)
+    std::printf("ratio kestrelon / bogofilter: learning %.2f, processing %.2f (processor time: %.2f, %.2f)\n",
+                Ratio(ours.LearnRate(), bogo.LearnRate()), Ratio(ours.ProcessRate(), bogo.ProcessRate()),
+                Ratio(ours.LearnCpuRate(), bogo.LearnCpuRate()), Ratio(ours.ProcessCpuRate(), bogo.ProcessCpuRate()));
+}
+
+double FileMb(const fs::path& path) {
+  std::error_code error;
+  auto size = fs::file_size(path, error);
+  return error ? 0 : static_cast<double>(size) / 1e6;
+}
+
+void Fresh(const fs::path& folder) {
+  std::error_code error;
+  fs::remove_all(folder, error);
+  fs::create_directories(folder, error);
+}
+
+void CopyFolder(const fs::path& from, const fs::path& to) {
+  Fresh(to);
+  fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+}
+
+struct PhaseResult {
+  Run ours, bogo;
+  long rssKb = 0;
+};
+
+// Runs `oursOnce` and bogofilter alternately, `repeats` times each.
+template <typename Ours, typename Bogo>
+PhaseResult Repeat(const Options& options, Ours oursOnce, Bogo bogoOnce) {
+  PhaseResult result;
+  for (int i = 0; i < options.repeats; ++i) {
+    Run run;
+    ResetPeakRss();
+    oursOnce(run);
+    result.rssKb = std::max(result.rssKb, PeakRssKb());
+    Keep(run, result.ours, i == 0);
+    if (!options.withBogofilter) continue;
+    Run bogo;
+    bogoOnce(bogo);
+    Keep(bogo, result.bogo, i == 0);
   }
-  best.learnSeconds = std::min(best.learnSeconds, run.learnSeconds);
-  best.processSeconds = std::min(best.processSeconds, run.processSeconds);
+  return result;
 }
 
 int Usage() {
   std::fprintf(stderr,
-               "usage: corpus_bench --corpus DIR --work DIR [--repeat N] [--bogofilter PROGRAM | --no-bogofilter]\n");
+               "usage: corpus_bench --corpus DIR --work DIR [--repeat N] [--bogofilter PROGRAM | --no-bogofilter]\n"
+               "                    [--phases corpus,grown,shared] [--digests FILE] [--record-digests FILE]\n");
   return 2;
+}
+
+bool Parse(int argc, char** argv, Options& options) {
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--no-bogofilter") {
+      options.withBogofilter = false;
+      continue;
+    }
+    if (i + 1 >= argc) return false;
+    std::string value = argv[++i];
+    if (arg == "--corpus") options.corpus = value;
+    else if (arg == "--work") options.work = value;
+    else if (arg == "--bogofilter") options.bogofilter = value;
+    else if (arg == "--digests") options.digests = value;
+    else if (arg == "--record-digests") options.recordDigests = value;
+    else if (arg == "--repeat") {
+      options.repeats = std::atoi(value.c_str());
+      if (options.repeats < 1 || options.repeats > 100) return false;
+    } else if (arg == "--phases") {
+      options.phases.clear();
+      std::stringstream list(value);
+      for (std::string phase; std::getline(list, phase, ',');) {
+        if (phase != "corpus" && phase != "grown" && phase != "shared") return false;
+        options.phases.push_back(phase);
+      }
+    } else {
+      return false;
+    }
+  }
+  return !options.corpus.empty() && !options.work.empty();
+}
+
+bool Wanted(const Options& options, const std::string& phase) {
+  for (const auto& p : options.phases)
+    if (p == phase) return true;
+  return false;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  fs::path corpus, work;
-  std::string bogofilter = "bogofilter";
-  bool withBogofilter = true;
-  int repeats = 3;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if ((arg == "--corpus" || arg == "--work" || arg == "--bogofilter" || arg == "--repeat") && i + 1 < argc) {
-      std::string value = argv[++i];
-      if (arg == "--corpus") corpus = value;
-      else if (arg == "--work") work = value;
-      else if (arg == "--bogofilter") bogofilter = value;
-      else if ((repeats = std::atoi(value.c_str())) < 1 || repeats > 100) return Usage();
-    } else if (arg == "--no-bogofilter") {
-      withBogofilter = false;
-    } else {
-      return Usage();
-    }
+  Options options;
+  if (!Parse(argc, argv, options)) return Usage();
+  CorpusSplit split;
+  split.learnHam = MailFiles(options.corpus / "easy-ham-1");
+  split.learnSpam = MailFiles(options.corpus / "spam-1");
+  split.checked = {{"easy-ham-2", false, MailFiles(options.corpus / "easy-ham-2")},
+                   {"hard-ham-1", false, MailFiles(options.corpus / "hard-ham-1")},
+                   {"spam-2", true, MailFiles(options.corpus / "spam-2")}};
+  if (split.learnHam.empty() || split.learnSpam.empty() || split.checked[0].files.empty() ||
+      split.checked[1].files.empty() || split.checked[2].files.empty()) {
+    std::fprintf(stderr, "no mails in the corpus folders of %s\n", options.corpus.c_str());
+    return 1;
   }
-  if (corpus.empty() || work.empty()) return Usage();
-  for (const char* group : {kLearnHam, kLearnSpam, kChecked[0].group, kChecked[1].group, kChecked[2].group}) {
-    if (MailFiles(corpus / group).empty()) {
-      std::fprintf(stderr, "no mails in %s\n", (corpus / group).c_str());
-      return 1;
-    }
-  }
-  std::error_code error;
-  fs::create_directories(work, error);
+  const fs::path& work = options.work;
+  fs::create_directories(work);
+  // The shared store reads its profile from the registry: give it an empty one.
+  setenv("KESTRELON_REGISTRY", (work / "registry").c_str(), 1);
+  DigestCheck digests(options);
+  bool ok = !digests.Failed();
+  std::printf("best of %d runs each\n", options.repeats);
 
-  // The machine may be busy with other work: each side runs `repeats` times from an empty
-  // store, and each phase keeps its fastest time. The verdicts are the same every run.
-  Run ours, bogo;
-  bool ok = true;
-  for (int i = 0; ok && i < repeats; ++i) {
-    Run run;
-    fs::remove(work / "kestrelon.store", error);
-    fs::remove(work / "kestrelon.store.bak", error);
-    ok = RunOurs(corpus, work, run);
-    Keep(run, ours, i == 0);
+  PhaseResult corpus;
+  if (ok && Wanted(options, "corpus")) {
+    const fs::path store = work / "corpus" / "kestrelon.store";
+    corpus = Repeat(
+        options,
+        [&](Run& run) {
+          Fresh(work / "corpus");
+          ok = RunSingleWriter(store.string(), split, run) && ok;
+          digests.Check("corpus.store", FileDigest(store));
+          digests.Check("corpus.store.bak", FileDigest(store.string() + ".bak"));
+          digests.Check("corpus.verdicts", TextDigest(run.verdicts));
+        },
+        [&](Run& run) {
+          Fresh(work / "corpus-bogofilter");
+          ok = Bogofilter(options.bogofilter, work / "corpus-bogofilter").RunSplit(split, work, run) && ok;
+        });
+    std::printf("\n== corpus split: the single-writer store from empty to %.1f MB\n", FileMb(store));
+    Table(split, corpus.ours, corpus.bogo, corpus.rssKb);
   }
-  for (int i = 0; ok && withBogofilter && i < repeats; ++i) {
-    Run run;
-    ok = RunBogofilter(bogofilter, corpus, work, run);
-    Keep(run, bogo, i == 0);
+
+  if (ok && Wanted(options, "grown")) {
+    std::vector<std::string> synthetic =
+        WriteSyntheticMails(work / "synthetic", kSyntheticMails, kSyntheticWords, kSyntheticSeed);
+    const fs::path base = work / "grown-base" / "kestrelon.store";
+    Fresh(work / "grown-base");
+    ResetPeakRss();
+    double growSeconds = GrowSingleWriter(base.string(), synthetic);
+    long growRssKb = PeakRssKb();
+    ok = growSeconds >= 0 && ok;
+    digests.Check("grown-base.store", FileDigest(base));
+    if (options.withBogofilter) {
+      std::vector<std::string> even, odd;
+      for (size_t i = 0; i < synthetic.size(); ++i) (i % 2 ? odd : even).push_back(synthetic[i]);
+      Fresh(work / "grown-bogofilter-base");
+      Bogofilter grow(options.bogofilter, work / "grown-bogofilter-base");
+      ok = WriteList(work / "synthetic-ham.list", even) && WriteList(work / "synthetic-spam.list", odd) &&
+           grow.Learn(work / "synthetic-ham.list", false) && grow.Learn(work / "synthetic-spam.list", true) && ok;
+    }
+    const fs::path store = work / "grown" / "kestrelon.store";
+    PhaseResult grown = Repeat(
+        options,
+        [&](Run& run) {
+          Fresh(work / "grown");
+          fs::copy_file(base, store);
+          ok = RunSingleWriter(store.string(), split, run) && ok;
+          digests.Check("grown.store", FileDigest(store));
+          digests.Check("grown.store.bak", FileDigest(store.string() + ".bak"));
+          digests.Check("grown.verdicts", TextDigest(run.verdicts));
+        },
+        [&](Run& run) {
+          CopyFolder(work / "grown-bogofilter-base", work / "grown-bogofilter");
+          ok = Bogofilter(options.bogofilter, work / "grown-bogofilter").RunSplit(split, work, run) && ok;
+        });
+    std::printf("\n== grown store: %d synthetic mails learned in %.1f s (peak RSS %.1f MB), %.1f MB; then the split\n",
+                kSyntheticMails, growSeconds, static_cast<double>(growRssKb) / 1024.0, FileMb(base));
+    Table(split, grown.ours, grown.bogo, grown.rssKb);
+    if (corpus.ours.done && grown.ours.done)
+      std::printf("ratio grown / corpus store, kestrelon: learning %.2f, processing %.2f (processor time: %.2f, %.2f)\n",
+                  Ratio(grown.ours.LearnRate(), corpus.ours.LearnRate()),
+                  Ratio(grown.ours.ProcessRate(), corpus.ours.ProcessRate()),
+                  Ratio(grown.ours.LearnCpuRate(), corpus.ours.LearnCpuRate()),
+                  Ratio(grown.ours.ProcessCpuRate(), corpus.ours.ProcessCpuRate()));
   }
-  std::printf("best of %d runs each\n", repeats);
-  Report(ours, bogo);
+
+  if (ok && Wanted(options, "shared")) {
+    const fs::path store = work / "shared" / "kestrelon.store";
+    PhaseResult shared = Repeat(
+        options,
+        [&](Run& run) {
+          Fresh(work / "shared");
+          ok = RunShared(store.string(), split, run) && ok;
+          digests.Check("shared.store", FileDigest(store));
+          digests.Check("shared.verdicts", TextDigest(run.verdicts));
+        },
+        [](Run&) {});
+    std::printf("\n== shared store, opened for every mail: the split from empty to %.1f MB\n", FileMb(store));
+    Table(split, shared.ours, corpus.bogo, shared.rssKb);
+    std::printf("(bogofilter's column is its run of the corpus phase)\n");
+  }
+
+  ok = digests.Finish(options) && ok;
   return ok ? 0 : 1;
 }

@@ -7,6 +7,14 @@
 
 namespace bench {
 
+SampleMail SplitMail(const std::string& raw) {
+  size_t split = raw.find("\r\n\r\n");
+  size_t gap = 4;
+  if (split == std::string::npos) split = raw.find("\n\n"), gap = 2;
+  if (split == std::string::npos) split = raw.size(), gap = 0;
+  return {raw.substr(0, split), raw.substr(std::min(raw.size(), split + gap))};
+}
+
 std::vector<SampleMail> LoadSampleMails() {
   std::vector<std::filesystem::path> paths;
   for (const auto& entry : std::filesystem::directory_iterator(KESTRELON_SAMPLES_DIR "/mail"))
@@ -17,11 +25,7 @@ std::vector<SampleMail> LoadSampleMails() {
   for (const auto& path : paths) {
     std::ifstream in(path, std::ios::binary);
     std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    size_t split = raw.find("\r\n\r\n");
-    size_t gap = 4;
-    if (split == std::string::npos) split = raw.find("\n\n"), gap = 2;
-    if (split == std::string::npos) split = raw.size(), gap = 0;
-    mails.push_back({raw.substr(0, split), raw.substr(std::min(raw.size(), split + gap))});
+    mails.push_back(SplitMail(raw));
   }
   return mails;
 }

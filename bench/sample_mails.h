@@ -11,6 +11,9 @@ struct SampleMail {
   std::string body;
 };
 
+// A raw mail cut at its first blank line (CR LF or LF) into header and body.
+SampleMail SplitMail(const std::string& raw);
+
 // Every .eml file of the samples folder, in name order.
 std::vector<SampleMail> LoadSampleMails();
 

@@ -150,7 +150,9 @@ class TreeBuilder {
     return offset;
   }
 
-  // The nodes as (offset, bytes).
+  // The nodes as runs of adjacent nodes, (offset, bytes) in ascending offset. Each
+  // node's second word, which readers never look at, links it to the node created after
+  // it, so the tree is already a chain of free nodes once a later tree replaces it.
   std::vector<std::pair<uint32_t, std::string>> Serialize() const {
     std::vector<std::pair<uint32_t, std::string>> all;
     for (size_t i = 0; i < nodes_.size(); ++i) {
@@ -158,6 +160,7 @@ class TreeBuilder {
       auto* p = reinterpret_cast<unsigned char*>(out.data());
       const BuiltNode& node = nodes_[i];
       Put32At(p + 0x00, node.offset);
+      Put32At(p + 0x04, i + 1 < nodes_.size() ? nodes_[i + 1].offset : 0);
       Put32At(p + 0x08, node.firstChild);
       Put32At(p + 0x0C, node.parent);
       p[0x11] = static_cast<unsigned char>(node.entries.size());
@@ -166,7 +169,15 @@ class TreeBuilder {
         for (int w = 0; w < 3; ++w) Put32At(p + 0x18 + 12 * k + 4 * w, node.entries[k][w]);
       all.emplace_back(node.offset, std::move(out));
     }
-    return all;
+    std::sort(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<std::pair<uint32_t, std::string>> runs;
+    for (auto& node : all) {
+      if (!runs.empty() && uint64_t(runs.back().first) + runs.back().second.size() == node.first)
+        runs.back().second += node.second;
+      else
+        runs.push_back(std::move(node));
+    }
+    return runs;
   }
 
  private:
@@ -260,9 +271,16 @@ void DbxWriter::Flush() {
 }
 
 void DbxWriter::ReadState() {
-  if (!file_.Size(fileSize_)) throw DbxWriteError("cannot read " + path_);
+  uint64_t size = 0;
+  if (!file_.Size(size)) throw DbxWriteError("cannot read " + path_);
   std::string raw(kHeaderSize, '\0');
   if (!ReadAt(0, raw.data(), raw.size())) throw DbxWriteError("not a message file (header too short): " + path_);
+  lastRecord_ = lastRecordSize_ = lastSegment_ = lastSegmentUsed_ = 0;
+  // Every edit rewrites the header with another count or another last record: a header
+  // and size as this handle left them mean nobody else has edited meanwhile.
+  if (stateKnown_ && size == fileSize_ && raw == HeaderBytes()) return;
+  stateKnown_ = false;
+  fileSize_ = size;
   header_.assign(kHeaderSize / 4, 0);
   for (size_t i = 0; i < header_.size(); ++i)
     header_[i] = Le32(reinterpret_cast<const unsigned char*>(raw.data()) + 4 * i);
@@ -272,7 +290,6 @@ void DbxWriter::ReadState() {
   treeNodes_.clear();
   freeNodes_.clear();
   walked_.clear();
-  lastRecord_ = lastRecordSize_ = lastSegment_ = lastSegmentUsed_ = 0;
   if (header_[kTreeRoot] != 0 && header_[kTreeEntries] != 0) {
     // Every record takes more than 12 bytes, so a count beyond that is damage.
     if (header_[kTreeEntries] > fileSize_ / 12) throw DbxWriteError("index tree does not match its count: " + path_);
@@ -283,6 +300,7 @@ void DbxWriter::ReadState() {
     highestIndex_ = std::max(highestIndex_, ReadRecordIndex(records_.back(), address));
   }
   ReadFreeNodes();
+  stateKnown_ = true;
 }
 
 void DbxWriter::WalkNode(uint32_t offset, uint32_t parent, int depth) {
@@ -503,6 +521,7 @@ std::vector<uint32_t> DbxWriter::AppendMany(const std::vector<DbxNewMessage>& me
   std::vector<uint32_t> indexes;
   if (messages.empty()) return indexes;
   Edit edit(*this);
+  stateKnown_ = false;  // until the edit is committed
   for (const DbxNewMessage& m : messages) {
     if (highestIndex_ == 0xFFFFFFFF) throw DbxWriteError("no message index left: " + path_);
     uint32_t index = ++highestIndex_;
@@ -516,6 +535,7 @@ std::vector<uint32_t> DbxWriter::AppendMany(const std::vector<DbxNewMessage>& me
 
 bool DbxWriter::Delete(uint32_t messageIndex) {
   Edit edit(*this);
+  stateKnown_ = false;  // until the edit is committed
   size_t pos = FindPosition(messageIndex);
   if (pos == records_.size()) return false;
   uint32_t address = 0;
@@ -528,6 +548,7 @@ bool DbxWriter::Delete(uint32_t messageIndex) {
 
 bool DbxWriter::ChangeFlags(uint32_t messageIndex, uint32_t set, uint32_t clear) {
   Edit edit(*this);
+  stateKnown_ = false;  // until the edit is committed
   size_t pos = FindPosition(messageIndex);
   if (pos == records_.size()) return false;
   std::string record = ReadRecordBytes(records_[pos]);
@@ -592,15 +613,16 @@ void DbxWriter::CommitTree() {
     header_[kLastTreeSegment] = newNodes.back();
     header_[kLastTreeSegmentUsed] = kNodeSize;
   }
-  // The current tree's nodes become free once the header no longer points at them;
-  // chain them (with what is left of the old chain) through their unread second word.
-  std::vector<uint32_t> nowFree = treeNodes_;
-  nowFree.insert(nowFree.end(), freeNodes_.begin(), freeNodes_.end());
-  for (size_t i = 0; i < nowFree.size(); ++i) {
+  // The current tree's nodes become free once the header no longer points at them.
+  // They are chained already, in the order they were created, which is the order the
+  // tree is walked in; what is left of the old chain goes first and is linked to them.
+  std::vector<uint32_t> nowFree = freeNodes_;
+  if (!nowFree.empty() && !treeNodes_.empty()) {
     unsigned char link[4];
-    Put32At(link, i + 1 < nowFree.size() ? nowFree[i + 1] : 0);
-    WriteAt(uint64_t(nowFree[i]) + 4, link, 4);
+    Put32At(link, treeNodes_.front());
+    WriteAt(uint64_t(nowFree.back()) + 4, link, 4);
   }
+  nowFree.insert(nowFree.end(), treeNodes_.begin(), treeNodes_.end());
   header_[kDeletedTreeList] = nowFree.empty() ? 0 : nowFree.front();
   // Objects first, on disk, before the header points at them.
   Flush();
@@ -631,7 +653,9 @@ void DbxWriter::CommitTree() {
 
   std::string raw = HeaderBytes();
   WriteAt(0, raw.data(), raw.size());
-  Flush();
+  stateKnown_ = true;
 }
+
+void DbxWriter::Sync() { Flush(); }
 
 }  // namespace kestrelon::client

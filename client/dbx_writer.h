@@ -4,7 +4,7 @@
 //
 // Every edit writes its new objects (texts, records, a fresh index tree) into space that
 // the current tree does not reference, flushes them to disk, and only then rewrites the
-// header block, whose "entries in the tree" and root pointer words switch the file over
+// header block (left to the system to write back, unless Sync is called), whose "entries in the tree" and root pointer words switch the file over
 // in one write. A reader therefore sees either the old tree or the new one; an edit cut
 // short leaves the old tree in place, and a torn header (count and root from different
 // edits) fails the reader's count checks because every edit changes the count or the
@@ -125,6 +125,8 @@ class DbxWriter {
   uint32_t HighestIndex() const { return highestIndex_; }
   // The header block as last read or written; every edit changes it.
   std::string HeaderBytes() const;
+  // Puts the last edit on disk, header included. Raises DbxWriteError.
+  void Sync();
 
  private:
   void Lock();
@@ -147,6 +149,7 @@ class DbxWriter {
   std::string path_;
   platform::File file_;
   int lockDepth_ = 0;
+  bool stateKnown_ = false;  // the fields below match the file as this handle left it
   uint64_t fileSize_ = 0;
   std::vector<uint32_t> header_;  // the header block as words
   std::vector<uint32_t> records_;  // record offsets in index order

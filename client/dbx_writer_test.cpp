@@ -302,14 +302,31 @@ TEST(DbxWriter, TreeSpaceIsReusedOneEditLater) {
     ASSERT_EQ(TextOf(reader, i), Mail(i));
     ASSERT_EQ(TextOf(reader, 1500), Mail(1500));
   }
+  // One handle editing again and again keeps reusing the nodes it freed.
+  {
+    DbxWriter writer(path);
+    for (uint32_t i = 3011; i <= 3016; ++i) {
+      size_t before = size();
+      ASSERT_EQ(writer.Append(DbxEnvelope{}, Mail(i)), i);
+      EXPECT_LT(size() - before, 2 * 0x27Cu) << i;  // at most one node more as the tree grows
+    }
+    ASSERT_TRUE(writer.Delete(3016));
+    CheckTree(path);
+  }
+  size_t settled = size();
+  DbxWriter(path).Append(DbxEnvelope{}, Mail(3017));  // the chain on disk is whole
+  EXPECT_LT(size() - settled, 2 * 0x27Cu);
+  ASSERT_EQ(reader.LoadIndex(), 3016u);
+  ASSERT_EQ(TextOf(reader, 3017), Mail(3017));
+
   // A free chain that makes no sense costs space, never the file.
   std::string file = ReadAll(path);
   file.replace(0x4C, 4, std::string("\x10\0\0\0", 4));  // the deleted tree list points into the header
   kestrelon::testing::WriteAll(path, file);
   DbxWriter writer(path);
-  EXPECT_EQ(writer.Append(DbxEnvelope{}, Mail(3011)), 3011u);
+  EXPECT_EQ(writer.Append(DbxEnvelope{}, Mail(3018)), 3018u);
   CheckTree(path);
-  ASSERT_EQ(reader.LoadIndex(), 3011u);
+  ASSERT_EQ(reader.LoadIndex(), 3017u);
 }
 
 TEST(DbxWriter, ReaderDuringEditsGetsTheRightTextOrAFailure) {

@@ -131,6 +131,37 @@ TEST(LinkScan, AnOpenThatOutlivesTheTimeOutIsAbandoned) {
   EXPECT_TRUE(table.Empty());
 }
 
+TEST(LinkScan, OnlyTheOpenIsBoundByTheTimeOutThenThePageTricklesIn) {
+  // Headers at once, the body in three pieces 600 ms apart: longer than the time-out in
+  // all, but no single read waits that long.
+  HttpAnswer answer{200, "text/html", "<p>first</p>" + std::string(2000, ' ') + "<p>middle</p>" +
+                                          std::string(2000, ' ') + "<p>last</p>"};
+  answer.bodyPieces = 3;
+  answer.pieceGapMs = 600;
+  ScriptedHttpServer server(answer);
+  MailTokenizer tokenizer;
+  ScanOn(tokenizer, 1);
+  TokenTable table = Fetch(tokenizer, server.Url());
+  EXPECT_EQ(tokenizer.LinkStatus(), 200);
+  EXPECT_NE(table.Find("first"), nullptr);
+  EXPECT_NE(table.Find("last"), nullptr);
+}
+
+TEST(LinkScan, RedirectsAreFollowedToThePage) {
+  ScriptedHttpServer target({200, "text/html", "<p>landing words</p>"});
+  HttpAnswer moved{302, "text/html", "<p>moved words</p>"};
+  moved.location = target.Url("/landing");
+  ScriptedHttpServer server(moved);
+  MailTokenizer tokenizer;
+  ScanOn(tokenizer);
+  TokenTable table = Fetch(tokenizer, server.Url());
+  EXPECT_EQ(tokenizer.LinkStatus(), 200);
+  EXPECT_NE(table.Find("landing"), nullptr);
+  EXPECT_EQ(table.Find("moved"), nullptr);
+  ASSERT_EQ(target.Requests(), 1);
+  EXPECT_EQ(target.RequestLines()[0].rfind("GET /landing ", 0), 0u);
+}
+
 TEST(LinkScan, LongPagesAreReadUpTo51Chunks) {
   std::string page(100000, ' ');
   page.replace(1000, 9, "earlyword");

@@ -7,12 +7,18 @@ namespace kestrelon {
 
 namespace {
 
-enum : DISPID { kProcessMailStream = 1, kAddMailStream, kSwapMailStream, kDeleteMailStream, kMarker, kGetHamSpamCount };
+// The members' DISPIDs, always named with their namespace so that no member of the class
+// can hide them.
+namespace dispid {
+enum : DISPID {
+  kProcessMailStream = 1, kAddMailStream, kSwapMailStream, kDeleteMailStream, kMarker, kGetHamSpamCount
+};
+}  // namespace dispid
 
 const DispatchName kNames[] = {
-    {"ProcessMailStream", kProcessMailStream}, {"AddMailStream", kAddMailStream},
-    {"SwapMailStream", kSwapMailStream},       {"DeleteMailStream", kDeleteMailStream},
-    {"Marker", kMarker},                       {"GetHamSpamCount", kGetHamSpamCount},
+    {"ProcessMailStream", dispid::kProcessMailStream}, {"AddMailStream", dispid::kAddMailStream},
+    {"SwapMailStream", dispid::kSwapMailStream},       {"DeleteMailStream", dispid::kDeleteMailStream},
+    {"Marker", dispid::kMarker},                       {"GetHamSpamCount", dispid::kGetHamSpamCount},
 };
 
 }  // namespace
@@ -33,31 +39,31 @@ HRESULT CLockedMailFilter::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISP
   if (!IsEqualGUID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
   DispatchCall call(flags, params, result, argError);
   bool put = call.IsPut();
-  if (put && id != kMarker) return DISP_E_MEMBERNOTFOUND;
+  if (put && id != dispid::kMarker) return DISP_E_MEMBERNOTFOUND;
   if (!put && !call.IsMethodOrGet()) return DISP_E_MEMBERNOTFOUND;
 
   HRESULT hr = S_OK;
   BSTR path = nullptr, header = nullptr, body = nullptr;
   VARIANT_BOOL flag = VARIANT_FALSE;
   switch (id) {
-    case kProcessMailStream:
+    case dispid::kProcessMailStream:
       if (FAILED(hr = call.Expect(3)) || FAILED(hr = call.Bstr(0, path)) || FAILED(hr = call.Bstr(1, header)) ||
           FAILED(hr = call.Bstr(2, body)))
         return hr;
       hr = ProcessMailStream(path, header, body, &flag);
       call.ReturnBool(flag);
       return InvokeResult(hr, exception);
-    case kAddMailStream:
-    case kSwapMailStream:
-    case kDeleteMailStream:
+    case dispid::kAddMailStream:
+    case dispid::kSwapMailStream:
+    case dispid::kDeleteMailStream:
       if (FAILED(hr = call.Expect(4)) || FAILED(hr = call.Bstr(0, path)) || FAILED(hr = call.Bstr(1, header)) ||
           FAILED(hr = call.Bstr(2, body)) || FAILED(hr = call.Bool(3, flag)))
         return hr;
-      hr = id == kAddMailStream    ? AddMailStream(path, header, body, flag)
-           : id == kSwapMailStream ? SwapMailStream(path, header, body, flag)
-                                   : DeleteMailStream(path, header, body, flag);
+      hr = id == dispid::kAddMailStream    ? AddMailStream(path, header, body, flag)
+           : id == dispid::kSwapMailStream ? SwapMailStream(path, header, body, flag)
+                                           : DeleteMailStream(path, header, body, flag);
       return InvokeResult(hr, exception);
-    case kMarker: {
+    case dispid::kMarker: {
       BSTR messageId = nullptr;
       if (FAILED(hr = call.Expect(2)) || FAILED(hr = call.Bstr(0, path)) || FAILED(hr = call.Bstr(1, messageId)))
         return hr;
@@ -71,13 +77,15 @@ HRESULT CLockedMailFilter::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISP
       call.ReturnLong(mark);
       return InvokeResult(hr, exception);
     }
-    case kGetHamSpamCount: {
+    case dispid::kGetHamSpamCount: {
       LONG* ham = nullptr;
       LONG* spam = nullptr;
       if (FAILED(hr = call.Expect(3)) || FAILED(hr = call.Bstr(0, path)) || FAILED(hr = call.LongRef(1, ham)) ||
           FAILED(hr = call.LongRef(2, spam)))
         return hr;
-      return InvokeResult(GetHamSpamCount(path, ham, spam), exception);
+      hr = GetHamSpamCount(path, ham, spam);
+      call.WriteBack();
+      return InvokeResult(hr, exception);
     }
     default: return DISP_E_MEMBERNOTFOUND;
   }

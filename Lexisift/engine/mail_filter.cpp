@@ -5,6 +5,7 @@
 #include "platform/file.h"
 #include "platform/folder_listing.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <mutex>
 
@@ -38,7 +39,9 @@ bool ReadMailFileText(const std::string& path, std::string& text) {
     text.clear();
     return false;
   }
-  text.resize(got);
+  // The mail ends at its first NUL for every pass: link detection and the short-mail
+  // limit as much as the tokenizer.
+  text.resize(std::min(got, text.find('\0')));
   return true;
 }
 

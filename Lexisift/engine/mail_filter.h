@@ -72,7 +72,8 @@ class CMailFilter : public IMailFilter, public IProvideClassInfo, public ComObje
   MailClassifier classifier_;
 };
 
-// Reads the first `MailFileLimit` bytes of a mail file; false when it cannot be read.
+// Reads the first `kMailFileLimit` bytes of a mail file, up to its first NUL; false when it
+// cannot be read.
 constexpr size_t kMailFileLimit = 20000;
 bool ReadMailFileText(const std::string& path, std::string& text);
 

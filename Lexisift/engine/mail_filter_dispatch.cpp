@@ -9,23 +9,28 @@ namespace kestrelon {
 
 namespace {
 
+// The members' DISPIDs, always named with their namespace: a member of the class with
+// the same name (the constant kSizeOnRam, say) cannot hide them inside Invoke.
+namespace dispid {
 enum : DISPID {
   kProcessMailDirectory = 1, kProcessMailFile, kProcessMailStream, kAddMailStream, kDeleteMailStream,
   kSwapMailStream, kAddMailFile, kDeleteMailFile, kSwapMailFile, kItemsCount, kDump, kInit, kHTTPScanTimeout,
   kNumOfToken, kSizeOnRam, kSizeOnDisk, kContentType, kTokensMap, kReadItemCounter,
 };
+static_assert(kReadItemCounter == 19);
+}  // namespace dispid
 
 const DispatchName kNames[] = {
-    {"ProcessMailDirectory", kProcessMailDirectory}, {"ProcessMailFile", kProcessMailFile},
-    {"ProcessMailStream", kProcessMailStream},       {"AddMailStream", kAddMailStream},
-    {"DeleteMailStream", kDeleteMailStream},         {"SwapMailStream", kSwapMailStream},
-    {"AddMailFile", kAddMailFile},                   {"DeleteMailFile", kDeleteMailFile},
-    {"SwapMailFile", kSwapMailFile},                 {"ItemsCount", kItemsCount},
-    {"Dump", kDump},                                 {"Init", kInit},
-    {"HTTPScanTimeout", kHTTPScanTimeout},           {"NumOfToken", kNumOfToken},
-    {"SizeOnRam", kSizeOnRam},                       {"SizeOnDisk", kSizeOnDisk},
-    {"ContentType", kContentType},                   {"TokensMap", kTokensMap},
-    {"ReadItemCounter", kReadItemCounter},
+    {"ProcessMailDirectory", dispid::kProcessMailDirectory}, {"ProcessMailFile", dispid::kProcessMailFile},
+    {"ProcessMailStream", dispid::kProcessMailStream},       {"AddMailStream", dispid::kAddMailStream},
+    {"DeleteMailStream", dispid::kDeleteMailStream},         {"SwapMailStream", dispid::kSwapMailStream},
+    {"AddMailFile", dispid::kAddMailFile},                   {"DeleteMailFile", dispid::kDeleteMailFile},
+    {"SwapMailFile", dispid::kSwapMailFile},                 {"ItemsCount", dispid::kItemsCount},
+    {"Dump", dispid::kDump},                                 {"Init", dispid::kInit},
+    {"HTTPScanTimeout", dispid::kHTTPScanTimeout},           {"NumOfToken", dispid::kNumOfToken},
+    {"SizeOnRam", dispid::kSizeOnRam},                       {"SizeOnDisk", dispid::kSizeOnDisk},
+    {"ContentType", dispid::kContentType},                   {"TokensMap", dispid::kTokensMap},
+    {"ReadItemCounter", dispid::kReadItemCounter},
 };
 
 }  // namespace
@@ -55,53 +60,54 @@ HRESULT CMailFilter::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS
 
   // Properties are put only where they can be; everything else is called or read.
   bool put = call.IsPut();
-  if (put && id != kHTTPScanTimeout && id != kContentType) return DISP_E_MEMBERNOTFOUND;
+  if (put && id != dispid::kHTTPScanTimeout && id != dispid::kContentType) return DISP_E_MEMBERNOTFOUND;
   if (!put && !call.IsMethodOrGet()) return DISP_E_MEMBERNOTFOUND;
 
   switch (id) {
-    case kProcessMailDirectory:
+    case dispid::kProcessMailDirectory:
       if (FAILED(hr = call.Expect(1)) || FAILED(hr = call.Bstr(0, bstr0))) return hr;
       return InvokeResult(ProcessMailDirectory(bstr0), exception);
-    case kProcessMailFile:
+    case dispid::kProcessMailFile:
       if (FAILED(hr = call.Expect(1)) || FAILED(hr = call.Bstr(0, bstr0))) return hr;
       hr = ProcessMailFile(bstr0, &flag);
       call.ReturnBool(flag);
       return InvokeResult(hr, exception);
-    case kProcessMailStream:
+    case dispid::kProcessMailStream:
       if (FAILED(hr = call.Expect(2)) || FAILED(hr = call.Bytes(0, text0, bytes0)) ||
           FAILED(hr = call.Bytes(1, text1, bytes1)))
         return hr;
       hr = ProcessMailStream(bytes0, bytes1, &flag);
       call.ReturnBool(flag);
       return InvokeResult(hr, exception);
-    case kAddMailStream:
-    case kDeleteMailStream:
-    case kSwapMailStream:
+    case dispid::kAddMailStream:
+    case dispid::kDeleteMailStream:
+    case dispid::kSwapMailStream:
       if (FAILED(hr = call.Expect(3)) || FAILED(hr = call.Bytes(0, text0, bytes0)) ||
           FAILED(hr = call.Bytes(1, text1, bytes1)) || FAILED(hr = call.Bool(2, flag)))
         return hr;
-      hr = id == kAddMailStream      ? AddMailStream(bytes0, bytes1, flag)
-           : id == kDeleteMailStream ? DeleteMailStream(bytes0, bytes1, flag)
-                                     : SwapMailStream(bytes0, bytes1, flag);
+      hr = id == dispid::kAddMailStream      ? AddMailStream(bytes0, bytes1, flag)
+           : id == dispid::kDeleteMailStream ? DeleteMailStream(bytes0, bytes1, flag)
+                                             : SwapMailStream(bytes0, bytes1, flag);
       return InvokeResult(hr, exception);
-    case kAddMailFile:
-    case kDeleteMailFile:
-    case kSwapMailFile:
+    case dispid::kAddMailFile:
+    case dispid::kDeleteMailFile:
+    case dispid::kSwapMailFile:
       if (FAILED(hr = call.Expect(2)) || FAILED(hr = call.Bstr(0, bstr0)) || FAILED(hr = call.Bool(1, flag)))
         return hr;
-      hr = id == kAddMailFile ? AddMailFile(bstr0, flag) : id == kDeleteMailFile ? DeleteMailFile(bstr0, flag)
-                                                                                 : SwapMailFile(bstr0, flag);
+      hr = id == dispid::kAddMailFile      ? AddMailFile(bstr0, flag)
+           : id == dispid::kDeleteMailFile ? DeleteMailFile(bstr0, flag)
+                                           : SwapMailFile(bstr0, flag);
       return InvokeResult(hr, exception);
-    case kItemsCount:
+    case dispid::kItemsCount:
       if (FAILED(hr = call.Expect(1)) || FAILED(hr = call.Bool(0, flag))) return hr;
       hr = get_ItemsCount(flag, &number);
       if (SUCCEEDED(hr)) call.ReturnLong(number);
       return InvokeResult(hr, exception);
-    case kDump:
-    case kInit:
+    case dispid::kDump:
+    case dispid::kInit:
       if (FAILED(hr = call.Expect(1)) || FAILED(hr = call.Bstr(0, bstr0))) return hr;
-      return InvokeResult(id == kDump ? Dump(bstr0) : Init(bstr0), exception);
-    case kHTTPScanTimeout:
+      return InvokeResult(id == dispid::kDump ? Dump(bstr0) : Init(bstr0), exception);
+    case dispid::kHTTPScanTimeout:
       if (FAILED(hr = call.Expect(0))) return hr;
       if (put) {
         if (FAILED(hr = call.PutLong(number))) return hr;
@@ -110,7 +116,7 @@ HRESULT CMailFilter::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS
       hr = get_HTTPScanTimeout(&number);
       call.ReturnLong(number);
       return InvokeResult(hr, exception);
-    case kContentType:
+    case dispid::kContentType:
       if (FAILED(hr = call.Expect(0))) return hr;
       if (put) {
         if (FAILED(hr = call.PutLong(number))) return hr;
@@ -121,25 +127,26 @@ HRESULT CMailFilter::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS
         call.ReturnLong(type);
         return InvokeResult(hr, exception);
       }
-    case kNumOfToken:
-    case kSizeOnRam:
-    case kSizeOnDisk:
+    case dispid::kNumOfToken:
+    case dispid::kSizeOnRam:
+    case dispid::kSizeOnDisk:
       if (FAILED(hr = call.Expect(0))) return hr;
-      hr = id == kNumOfToken ? get_NumOfToken(&number) : id == kSizeOnRam ? get_SizeOnRam(&number)
-                                                                          : get_SizeOnDisk(&number);
+      hr = id == dispid::kNumOfToken ? get_NumOfToken(&number)
+           : id == dispid::kSizeOnRam ? get_SizeOnRam(&number)
+                                      : get_SizeOnDisk(&number);
       if (SUCCEEDED(hr)) call.ReturnLong(number);
       return InvokeResult(hr, exception);
-    case kTokensMap: {
-      float storage = 0;
+    case dispid::kTokensMap: {
       float* probability = nullptr;
       if (FAILED(hr = call.Expect(3)) || FAILED(hr = call.Bstr(0, bstr0)) || FAILED(hr = call.Bstr(1, bstr1)) ||
-          FAILED(hr = call.FloatRef(2, probability, storage)))
+          FAILED(hr = call.FloatRef(2, probability)))
         return hr;
       hr = TokensMap(bstr0, bstr1, probability, &number);
+      call.WriteBack();
       call.ReturnLong(number);
       return InvokeResult(hr, exception);
     }
-    case kReadItemCounter: {
+    case dispid::kReadItemCounter: {
       LONGLONG counter = 0;
       if (FAILED(hr = call.Expect(1)) || FAILED(hr = call.Bstr(0, bstr0))) return hr;
       hr = ReadItemCounter(bstr0, &counter);

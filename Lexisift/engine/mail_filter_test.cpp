@@ -168,6 +168,30 @@ TEST(MailFilter, MailFilesAreReadUpTo20000Bytes) {
   filter->Release();
 }
 
+TEST(MailFilter, AMailFileEndsAtItsFirstNulForTheLinkScanToo) {
+  kestrelon::testing::ScriptedHttpServer before({200, "text/html", "<p>page</p>"});
+  kestrelon::testing::ScriptedHttpServer after({200, "text/html", "<p>page</p>"});
+  ScratchDir dir;
+  IMailFilter* filter = OpenFilter(dir.File("Kestrelon.dat"));
+  SetOnline(true);
+  EXPECT_EQ(filter->put_HTTPScanTimeout(2), S_OK);
+  // Short up to the NUL, whatever follows it; its link is fetched.
+  std::string text = "Subject: x\r\n\r\nsee " + before.Url("/a") + std::string(1, '\0') + std::string(3000, ' ');
+  kestrelon::testing::WriteAll(dir.File("short.eml"), text);
+  // A link behind the NUL is not part of the mail.
+  text = "Subject: y\r\n\r\nhello" + std::string(1, '\0') + " see " + after.Url("/b");
+  kestrelon::testing::WriteAll(dir.File("hidden.eml"), text);
+  for (const char* name : {"short.eml", "hidden.eml"}) {
+    Bstr mail(dir.File(name));
+    VARIANT_BOOL bad = 7;
+    EXPECT_EQ(filter->ProcessMailFile(mail.value, &bad), S_OK);
+    EXPECT_EQ(bad, VARIANT_FALSE);
+  }
+  EXPECT_EQ(before.Requests(), 1);
+  EXPECT_EQ(after.Requests(), 0);
+  filter->Release();
+}
+
 TEST(MailFilter, ProcessMailDirectoryLearnsEveryFile) {
   ScratchDir dir;
   IMailFilter* filter = OpenFilter(dir.File("Kestrelon.dat"));
@@ -246,6 +270,49 @@ TEST(MailFilter, DispatchResolvesNamesWithoutCaseAndChecksArguments) {
   filter->Release();
 }
 
+TEST(MailFilter, EveryMemberIsReachedByItsNameAsScriptsPassArguments) {
+  ScratchDir dir;
+  IMailFilter* filter = OpenFilter(dir.File("Kestrelon.dat"));
+  std::basic_string<OLECHAR> name = Wide("SizeOnRam");
+  LPOLESTR names[] = {name.data()};
+  DISPID id = 0;
+  ASSERT_EQ(filter->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
+  EXPECT_EQ(id, 15);
+  DISPPARAMS none{nullptr, nullptr, 0, 0};
+  VARIANT result;
+  VariantInit(&result);
+  EXPECT_EQ(filter->Invoke(id, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &result, nullptr, nullptr), S_OK);
+  EXPECT_EQ(result.vt, VT_I4);
+  EXPECT_EQ(result.lVal, 28);
+
+  // TokensMap(header, body, probability): the probability is a script's variable, passed
+  // as a reference to a VARIANT holding a small integer, and receives the score.
+  VARIANT variable;
+  VariantInit(&variable);
+  variable.vt = VT_I2;
+  variable.iVal = 5;
+  VARIANT args[3];
+  args[2].vt = VT_BSTR;
+  args[2].bstrVal = platform::AnsiToBstr("Subject: cheap");
+  args[1].vt = VT_BSTR;
+  args[1].bstrVal = platform::AnsiToBstr("pills");
+  args[0].vt = VT_BYREF | VT_VARIANT;
+  args[0].pvarVal = &variable;
+  DISPPARAMS params{args, nullptr, 3, 0};
+  EXPECT_EQ(filter->Invoke(18, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr), S_OK);
+  EXPECT_EQ(result.vt, VT_I4);
+  EXPECT_EQ(variable.vt, VT_R4);
+  float score = 5;
+  LONG address = 0;
+  Bstr header("Subject: cheap"), body("pills");
+  EXPECT_EQ(filter->TokensMap(header.value, body.value, &score, &address), S_OK);
+  EXPECT_EQ(variable.fltVal, score);
+  EXPECT_NE(score, 5.0f);
+  VariantClear(&args[1]);
+  VariantClear(&args[2]);
+  filter->Release();
+}
+
 TEST(MailFilter, AggregatedObjectsDelegateToTheOuterUnknown) {
   struct Outer : IUnknown {
     ULONG refs = 1;
@@ -300,6 +367,27 @@ TEST(LockedMailFilter, LearnsIntoTheSharedStoreAndKeepsMarkers) {
   EXPECT_EQ(filter->put_Marker(store.value, id.value, MARK_HAM), S_OK);
   EXPECT_EQ(filter->get_Marker(store.value, id.value, &mark), S_OK);
   EXPECT_EQ(mark, MARK_HAM);
+
+  // GetHamSpamCount through IDispatch with a script's variables: references to VARIANTs,
+  // one empty, one that held a string.
+  VARIANT hamVariable, spamVariable;
+  VariantInit(&hamVariable);
+  VariantInit(&spamVariable);
+  spamVariable.vt = VT_BSTR;
+  spamVariable.bstrVal = platform::AnsiToBstr("old");
+  VARIANT args[3];
+  args[2].vt = VT_BSTR;
+  args[2].bstrVal = store.value;
+  args[1].vt = VT_BYREF | VT_VARIANT;
+  args[1].pvarVal = &hamVariable;
+  args[0].vt = VT_BYREF | VT_VARIANT;
+  args[0].pvarVal = &spamVariable;
+  DISPPARAMS params{args, nullptr, 3, 0};
+  EXPECT_EQ(filter->Invoke(6, IID_NULL, 0, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(hamVariable.vt, VT_I4);
+  EXPECT_EQ(hamVariable.lVal, 1);
+  EXPECT_EQ(spamVariable.vt, VT_I4);
+  EXPECT_EQ(spamVariable.lVal, 1);
 
   Bstr unusable(dir.File("missing-folder/shared.dat"));
   bad = 7;

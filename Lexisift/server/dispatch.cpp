@@ -154,22 +154,54 @@ HRESULT DispatchCall::Bytes(UINT position, std::string& storage, char*& value) {
   return S_OK;
 }
 
+DispatchCall::Slot* DispatchCall::NewSlot(VARIANT* target, VARTYPE type) {
+  if (slotCount_ == kMaxSlots) return nullptr;
+  Slot* slot = &slots_[slotCount_++];
+  slot->target = target;
+  slot->type = type;
+  return slot;
+}
+
 HRESULT DispatchCall::LongRef(UINT position, LONG*& value) {
   VARIANT* v = Find(position);
-  if (!v || v->vt != (VT_BYREF | VT_I4) || !v->plVal) return Mismatch(position);
-  value = v->plVal;
+  if (v && v->vt == (VT_BYREF | VT_I4) && v->plVal) {
+    value = v->plVal;
+    return S_OK;
+  }
+  Slot* slot = v && v->vt == (VT_BYREF | VT_VARIANT) && v->pvarVal ? NewSlot(v->pvarVal, VT_I4) : nullptr;
+  if (!slot) return Mismatch(position);
+  value = &slot->longValue;
   return S_OK;
 }
 
-HRESULT DispatchCall::FloatRef(UINT position, float*& value, float& storage) {
+HRESULT DispatchCall::FloatRef(UINT position, float*& value) {
   VARIANT* v = Find(position);
   if (v && v->vt == (VT_BYREF | VT_R4) && v->pfltVal) {
     value = v->pfltVal;
     return S_OK;
   }
-  if (HRESULT hr = Float(position, storage); FAILED(hr)) return hr;  // by value: result not returned
-  value = &storage;
+  VARIANT* target = v && v->vt == (VT_BYREF | VT_VARIANT) ? v->pvarVal : nullptr;
+  float in = 0;
+  if (!target || target->vt != VT_EMPTY) {  // an [in, out] value comes in as a number
+    if (HRESULT hr = Float(position, in); FAILED(hr)) return hr;
+  }
+  Slot* slot = NewSlot(target, VT_R4);
+  if (!slot) return Mismatch(position);
+  slot->floatValue = in;
+  value = &slot->floatValue;
   return S_OK;
+}
+
+void DispatchCall::WriteBack() {
+  for (UINT k = 0; k < slotCount_; ++k) {
+    Slot& slot = slots_[k];
+    if (!slot.target) continue;
+    VariantClear(slot.target);
+    slot.target->vt = slot.type;
+    if (slot.type == VT_I4) slot.target->lVal = slot.longValue;
+    else slot.target->fltVal = slot.floatValue;
+    slot.target = nullptr;
+  }
 }
 
 HRESULT DispatchCall::PutLong(LONG& value) {

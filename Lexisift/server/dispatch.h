@@ -48,9 +48,16 @@ class DispatchCall {
   // A string argument as 8-bit text the callee may overwrite: a byte reference is used
   // in place, a BSTR is converted into `storage`.
   HRESULT Bytes(UINT position, std::string& storage, char*& value);
-  // An [out] argument passed by reference.
+  // An [out] or [in, out] argument passed by reference: to the value itself (VT_BYREF |
+  // VT_I4, VT_BYREF | VT_R4), or, as scripting clients pass their variables, to a VARIANT
+  // (VT_BYREF | VT_VARIANT). The callee writes through `value`; WriteBack then stores what
+  // it wrote into such a VARIANT. FloatRef also takes a number by value, whose result
+  // then goes nowhere.
   HRESULT LongRef(UINT position, LONG*& value);
-  HRESULT FloatRef(UINT position, float*& value, float& storage);
+  HRESULT FloatRef(UINT position, float*& value);
+  // Hands the results of by-reference VARIANT arguments back to the caller; called once
+  // the member has run, whatever it returned.
+  void WriteBack();
 
   // The new value of a property put.
   HRESULT PutLong(LONG& value);
@@ -65,11 +72,23 @@ class DispatchCall {
   VARIANT* Deref(VARIANT* v) const;
   HRESULT Mismatch(UINT position);
 
+  // A result kept here until WriteBack; `target` is the caller's VARIANT, if any.
+  struct Slot {
+    VARIANT* target = nullptr;
+    VARTYPE type = VT_EMPTY;
+    LONG longValue = 0;
+    float floatValue = 0;
+  };
+  static constexpr UINT kMaxSlots = 2;  // no member has more [out] arguments
+  Slot* NewSlot(VARIANT* target, VARTYPE type);
+
   WORD flags_;
   DISPPARAMS* params_;
   VARIANT* result_;
   UINT* argError_;
   DISPPARAMS empty_{};
+  Slot slots_[kMaxSlots];
+  UINT slotCount_ = 0;
 };
 
 }  // namespace kestrelon

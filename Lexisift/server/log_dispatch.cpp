@@ -9,12 +9,16 @@ namespace kestrelon {
 
 namespace {
 
+// The members' DISPIDs, always named with their namespace so that no member of the class
+// can hide them.
+namespace dispid {
 enum : DISPID { kLogError = 1, kLogInfo = 2, kInit = 3 };
+}  // namespace dispid
 
 // Parameter names map to their positions.
 const DispatchName kNames[] = {
-    {"LogError", kLogError}, {"LogInfo", kLogInfo}, {"Init", kInit},
-    {"Function", 0},         {"Error", 1},          {"Info", 0},
+    {"LogError", dispid::kLogError}, {"LogInfo", dispid::kLogInfo}, {"Init", dispid::kInit},
+    {"Function", 0},                 {"Error", 1},                  {"Info", 0},
     {"FilePath", 0},
 };
 
@@ -43,15 +47,15 @@ HRESULT CLog::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* param
   char* bytes1 = nullptr;
   BSTR path = nullptr;
   switch (id) {
-    case kLogError:
+    case dispid::kLogError:
       if (FAILED(hr = call.Expect(2)) || FAILED(hr = call.Bytes(0, text0, bytes0)) ||
           FAILED(hr = call.Bytes(1, text1, bytes1)))
         return hr;
       return InvokeResult(LogError(bytes0, bytes1), exception);
-    case kLogInfo:
+    case dispid::kLogInfo:
       if (FAILED(hr = call.Expect(1)) || FAILED(hr = call.Bytes(0, text0, bytes0))) return hr;
       return InvokeResult(LogInfo(bytes0), exception);
-    case kInit:
+    case dispid::kInit:
       if (FAILED(hr = call.Expect(1)) || FAILED(hr = call.Bstr(0, path))) return hr;
       return InvokeResult(Init(path), exception);
     default: return DISP_E_MEMBERNOTFOUND;

@@ -43,9 +43,11 @@ CLockedMailItemsMap::CLockedMailItemsMap(const std::string& path) : CMailItemsMa
     if (got == sizeof probe && probe[kStateMarkOffset] == kStateClosed) {
       const unsigned char open = kStateOpen;
       markedOpen = file_.WriteAt(kStateMarkOffset, &open, 1);
-    } else if (got > 0 && CheckMapFile(file_) < 0) {
+    } else if (got > 0 && CheckMapFile(file_) < 0 && !CutUnfinishedRecord(file_)) {
       // A damaged shared store starts over empty. That includes a file too short to hold
-      // the state mark: left as it is, it would fail every operation for good.
+      // the state mark: left as it is, it would fail every operation for good. A record
+      // left unfinished at the end by an operation that was killed is only cut off: the
+      // file is then as that operation found it, and the learned counts are kept.
       file_.Truncate(0);
     }
 
@@ -57,6 +59,7 @@ CLockedMailItemsMap::CLockedMailItemsMap(const std::string& path) : CMailItemsMa
     } else {
       ReadMailCounters();
     }
+    ShareIndexBetweenOpenings(storePath_);
     AttachRegistryProfile();
   } catch (...) {
     // Nothing but the open mark was written: the file goes back to its clean close. The
@@ -78,6 +81,7 @@ CLockedMailItemsMap::~CLockedMailItemsMap() {
     const unsigned char closed = kStateClosed;
     file_.WriteAt(kStateMarkOffset, &closed, 1);
   }
+  PutBackSharedIndex();  // while the lock still keeps others from changing the file
   file_.Unlock(kLockOffset, kLockLength);
   profile_.reset();
   file_.Close();
@@ -95,6 +99,7 @@ void CLockedMailItemsMap::AttachRegistryProfile() {
   std::string profilePath = value.data.substr(0, end);
   if (profilePath.empty() || profilePath == storePath_ || !platform::FileExists(profilePath)) return;
   profile_ = std::make_unique<CReadOnlyPersistMap>(profilePath);
+  profile_->ShareIndexBetweenOpenings(profilePath);
   uint32_t ignore = 0;
   int32_t threshold = key.ReadDword("ProfileIgnore", ignore) ? static_cast<int32_t>(ignore) : kDefaultSpamThreshold;
   hamThreshold_ = threshold;

@@ -2,6 +2,7 @@
 
 #include "Lexisift/store/item_counter.h"
 #include "Lexisift/store/markers.h"
+#include "Lexisift/store/shared_index_cache.h"
 #include "Lexisift/store/store_test_util.h"
 #include "platform/file.h"
 #include "platform/process.h"
@@ -88,6 +89,35 @@ TEST_F(LockedMap, UncleanCloseKeepsSoundFileAndEmptiesDamagedOne) {
   EXPECT_EQ(ReadItemCounter(path), 1);
 }
 
+// An operation killed while it appended leaves the file ending inside a record nothing
+// links to: the next opener cuts that record off and keeps what was learned. A link into
+// the unfinished record is damage, and the store starts over.
+TEST_F(LockedMap, AnUnfinishedLastRecordIsCutOffNotTheStore) {
+  std::string path = dir_.File("shared.dat");
+  { CLockedMailItemsMap(path).AddItems(Tokens({{"abc", 1}, {"q", 2}}), true); }
+  std::string sound = ReadAll(path);
+  std::string cut = sound + std::string("\1\0\0\0\0\0\0\0\0\0\0\0\5hel", 16);
+  cut[12] = static_cast<char>(0x99);
+  WriteAll(path, cut);
+  {
+    CLockedMailItemsMap map(path);
+    EXPECT_EQ(map.SpamMails(), 1);
+    EXPECT_EQ(map.GetItem("q").spam, 2);
+    map.AddItems(Tokens({{"hello", 1}}), true);
+  }
+  std::string bytes = ReadAll(path);
+  EXPECT_EQ(bytes.size(), sound.size() + 19);
+  EXPECT_EQ(bytes.substr(sound.size() + 12, 7), std::string("\5hello\0", 7));
+
+  PutI32At(cut, CPersistMap::Bucket("hello") * 13 + 8, static_cast<int32_t>(sound.size()));
+  WriteAll(path, cut);
+  {
+    CLockedMailItemsMap map(path);
+    EXPECT_EQ(map.SpamMails(), 0);
+  }
+  EXPECT_EQ(ReadAll(path).size(), 780000u);
+}
+
 TEST_F(LockedMap, DamageFoundDuringAnOperationIsCheckedAtTheNextOpening) {
   std::string path = dir_.File("shared.dat");
   {
@@ -95,10 +125,12 @@ TEST_F(LockedMap, DamageFoundDuringAnOperationIsCheckedAtTheNextOpening) {
     map.AddItems(Tokens({{"xbc", 1}}), true);
     map.AddItems(Tokens({{"abc", 1}}), true);
   }
-  // Closed cleanly, but its first record now points at itself.
+  // Closed cleanly, but its first record now points at itself (damage from outside,
+  // which this process's kept index cannot know of; a new process has none).
   std::string bytes = ReadAll(path);
   PutI32At(bytes, 780008, 780000);
   WriteAll(path, bytes);
+  ForgetSharedIndexes();
   {
     CLockedMailItemsMap map(path);
     EXPECT_EQ(map.GetItem("xbc").spam, 1);
@@ -122,6 +154,7 @@ TEST_F(LockedMap, AMailWithAnUnreadableChainIsNotHalfLearnt) {
   std::string bytes = ReadAll(path);
   PutI32At(bytes, 3856, 990000);  // bucket 296 points past the end; closed cleanly
   WriteAll(path, bytes);
+  ForgetSharedIndexes();
   TokenTable mail;
   for (int i = 0; i < 20; ++i) mail.Add("tok" + std::to_string(i));
   mail.Add("xbc");  // bucket 296
@@ -133,6 +166,38 @@ TEST_F(LockedMap, AMailWithAnUnreadableChainIsNotHalfLearnt) {
   std::string after = ReadAll(path);
   after[12] = bytes[12];
   EXPECT_TRUE(after == bytes);
+}
+
+// The index a shared opening keeps for the next one stays right when other writers
+// change counters in place, append records, or start the file over in between.
+TEST_F(LockedMap, TheIndexKeptBetweenOpeningsFollowsOtherWriters) {
+  std::string path = dir_.File("shared.dat");
+  { CLockedMailItemsMap(path).AddItems(Tokens({{"abc", 1}, {"q", 1}}), false); }
+  { CPersistMap(path).AddItems(Tokens({{"abc", 2}}), false); }  // in place
+  {
+    CLockedMailItemsMap map(path);
+    EXPECT_EQ(map.GetItem("abc").ham, 3);
+    map.AddItems(Tokens({{"xbc", 1}}), false);
+  }
+  { CPersistMap(path).AddItems(Tokens({{"zbc", 5}, {"q", 1}}), true); }  // appended to two chains
+  {
+    CLockedMailItemsMap map(path);
+    EXPECT_EQ(map.GetItem("zbc").spam, 5);
+    map.AddItems(Tokens({{"zbc", 1}, {"ybc", 1}}), true);
+  }
+  { EXPECT_EQ(CLockedMailItemsMap(path).EnumerateItems(false, ""), 5); }
+  // Started over: a store that holds only q.
+  { CPersistMap(dir_.File("other.dat")).AddItems(Tokens({{"q", 1}}), false); }
+  WriteAll(path, ReadAll(dir_.File("other.dat")));
+  {
+    CLockedMailItemsMap map(path);
+    EXPECT_EQ(map.GetItem("abc").ham, 0);
+    EXPECT_EQ(map.GetItem("q").ham, 1);
+    map.AddItems(Tokens({{"abc", 1}}), false);
+  }
+  CPersistMap check(path);
+  EXPECT_EQ(check.GetItem("abc").ham, 1);
+  EXPECT_EQ(check.EnumerateItems(false, ""), 2);
 }
 
 TEST_F(LockedMap, SurrogateRedirectsOnlyToAWritableFile) {

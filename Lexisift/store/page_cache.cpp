@@ -14,7 +14,7 @@ PageCache::Slot* PageCache::Load(uint64_t page) {
   if (Slot* hit = Find(page)) return hit;
   if (slots_.empty()) slots_.resize(kSlots);
   Slot& slot = slots_[page % kSlots];
-  if (!slot.data) slot.data = std::make_unique<unsigned char[]>(kPageSize);
+  if (!slot.data) slot.data = std::make_unique_for_overwrite<unsigned char[]>(kPageSize);
   slot.page = UINT64_MAX;
   size_t got = 0;
   if (!file_.ReadAt(page * kPageSize, slot.data.get(), kPageSize, got)) return nullptr;

@@ -1,31 +1,36 @@
 #include "Lexisift/store/persist_map.h"
 
+#include "Lexisift/store/kill_point.h"
+#include "Lexisift/store/shared_index_cache.h"
 #include "Lexisift/store/store_recovery.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
-#include <unordered_map>
 #include <vector>
 
 namespace kestrelon {
+
+using map_format::PutU32;
+using map_format::ReadU32;
+
 namespace {
 
 constexpr size_t kMaxRecordSize = CPersistMap::kRecordHeaderSize + kMaxKeyLength + 1;
+// In-place writes closer than this are merged into one write that carries the bytes
+// between them as they are: a system call costs more than copying a page.
+constexpr uint64_t kMergeGap = 2048;
 
-int32_t ReadI32(const unsigned char* p) {
-  return static_cast<int32_t>(p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24));
-}
+// A process killed during a write may leave it cut short at a page boundary of the file.
+// Writes are laid out so that such a cut never splits a record or a changed field: only
+// a record or field that straddles a boundary itself is written on its own.
+constexpr uint64_t kPageSize = 4096;
 
-uint32_t ReadU32(const unsigned char* p) { return static_cast<uint32_t>(ReadI32(p)); }
+bool Straddles(uint64_t offset, uint64_t size) { return offset / kPageSize != (offset + size - 1) / kPageSize; }
 
-void PutU32(unsigned char* p, uint32_t v) {
-  p[0] = static_cast<unsigned char>(v & 0xFF);
-  p[1] = static_cast<unsigned char>((v >> 8) & 0xFF);
-  p[2] = static_cast<unsigned char>((v >> 16) & 0xFF);
-  p[3] = static_cast<unsigned char>((v >> 24) & 0xFF);
-}
+int32_t ReadI32(const unsigned char* p) { return static_cast<int32_t>(ReadU32(p)); }
 
 // Counters wrap in 32 bits instead of overflowing.
 int32_t Plus(int32_t x, uint32_t n) { return static_cast<int32_t>(static_cast<uint32_t>(x) + n); }
@@ -72,6 +77,7 @@ CPersistMap::CPersistMap(const std::string& path) : fileName_(path) {
 }
 
 CPersistMap::~CPersistMap() {
+  PutBackSharedIndex();
   file_.Close();
   if (!fileName_.empty()) platform::CopyFileReplace(fileName_, fileName_ + ".bak");
 }
@@ -80,6 +86,8 @@ bool CPersistMap::WriteEmptyTable() {
   std::vector<unsigned char> zeros(kTableSize, 0);
   hamMails_ = spamMails_ = 0;
   cache_.Clear();
+  if (index_) index_->Clear();
+  indexUnavailable_ = false;
   return file_.WriteAt(0, zeros.data(), zeros.size());
 }
 
@@ -94,19 +102,70 @@ void CPersistMap::ReadMailCounters() {
 
 bool CPersistMap::FileSize(uint64_t& size) { return file_.Size(size); }
 
-uint32_t CPersistMap::Bucket(std::string_view key) {
-  int32_t sum = 0;
-  for (size_t i = 0; i < key.size(); ++i)
-    sum = static_cast<int32_t>(static_cast<uint32_t>(sum) +
-                               static_cast<uint32_t>(static_cast<int32_t>(i) * static_cast<signed char>(key[i])));
-  int32_t r = sum % static_cast<int32_t>(kBucketCount);
-  return static_cast<uint32_t>(r < 0 ? -r : r);
+uint32_t CPersistMap::Bucket(std::string_view key) { return map_format::Bucket(key); }
+
+void CPersistMap::EnsureIndex() {
+  if (indexUnavailable_ || (index_ && index_->Built())) return;
+  uint64_t size = 0;
+  if (!file_.Size(size)) {
+    indexUnavailable_ = true;
+    return;
+  }
+  if (!sharedIndexPath_.empty()) {
+    std::unique_ptr<ChainIndex> kept = TakeSharedIndex(sharedIndexPath_);
+    if (kept && IndexStillHolds(*kept, file_, size)) {
+      index_ = std::move(kept);
+      return;
+    }
+  }
+  if (!index_) index_ = std::make_unique<ChainIndex>();
+  if (!index_->Build(file_, size)) indexUnavailable_ = true;
+}
+
+void CPersistMap::PutBackSharedIndex() {
+  if (sharedIndexPath_.empty() || fileFailed_ || !index_ || !index_->Built()) return;
+  KeepSharedIndex(sharedIndexPath_, std::move(index_));
 }
 
 CPersistMap::Place CPersistMap::Locate(std::string_view key) {
   if (!file_.IsOpen()) throw StoreError(kErrFileNotFound);
   CheckKey(key);
-  uint64_t p = static_cast<uint64_t>(Bucket(key)) * kRecordHeaderSize;
+  uint32_t bucket = Bucket(key);
+  EnsureIndex();
+  if (index_ && index_->Trusted(bucket)) return LocateIndexed(key, bucket);
+  return Walk(key, bucket);
+}
+
+CPersistMap::Place CPersistMap::LocateIndexed(std::string_view key, uint32_t bucket) {
+  Place place;
+  place.indexed = true;
+  place.bucket = bucket;
+  place.hash = ChainIndex::Hash(key);
+  place.item = MapItem::FromKey(key);
+  const size_t wanted = kRecordHeaderSize + key.size() + 1;
+  unsigned char buffer[kMaxRecordSize];
+  bool found = index_->Find(place.hash, [&](uint32_t at) {
+    size_t got = 0;
+    if (!cache_.Read(at, buffer, wanted, got)) Fail(kErrRead);
+    if (got < wanted || buffer[12] != key.size() || std::memcmp(buffer + 13, key.data(), key.size()) != 0 ||
+        buffer[13 + key.size()] != 0)
+      return false;  // another key with the same hash
+    place.offset = at;
+    return true;
+  });
+  if (!found) {
+    place.offset = index_->Tail(bucket);
+    return place;
+  }
+  place.found = true;
+  place.item.ham = ReadI32(buffer);
+  place.item.spam = ReadI32(buffer + 4);
+  place.item.next = ReadU32(buffer + 8);
+  return place;
+}
+
+CPersistMap::Place CPersistMap::Walk(std::string_view key, uint32_t bucket) {
+  uint64_t p = static_cast<uint64_t>(bucket) * kRecordHeaderSize;
   // One read takes the header and, when it is the key's record, the key with it.
   unsigned char buffer[kMaxRecordSize];
   for (;;) {
@@ -124,6 +183,7 @@ CPersistMap::Place CPersistMap::Locate(std::string_view key) {
         Place place;
         place.found = true;
         place.offset = p;
+        place.bucket = bucket;
         place.item = MapItem::FromKey(key);
         place.item.ham = ReadI32(buffer);
         place.item.spam = ReadI32(buffer + 4);
@@ -139,6 +199,7 @@ CPersistMap::Place CPersistMap::Locate(std::string_view key) {
   }
   Place place;
   place.offset = p;
+  place.bucket = bucket;
   place.item = MapItem::FromKey(key);
   return place;
 }
@@ -148,50 +209,133 @@ void CPersistMap::Fail(const char* text) {
   throw StoreError(text);
 }
 
+void CPersistMap::FailWrite() {
+  // The file may hold part of an update that the index does not know: build it again.
+  if (index_) index_->Clear();
+  Fail(kErrSave);
+}
+
 MapItem CPersistMap::GetKeyPos(std::string_view key, bool create) {
   Place place = Locate(key);
-  position_ = place.offset;
   if (!place.found && create) {
     uint64_t size = 0;
     if (!file_.Size(size)) Fail(kErrSeek);
     unsigned char link[4];
     PutU32(link, static_cast<uint32_t>(size));
     cache_.Write(place.offset + 8, link, sizeof link);
-    position_ = size;
+    // The chain now ends at the end of the file, where the caller writes the record:
+    // until then only the walk knows what to make of it.
+    if (index_ && index_->Built()) index_->Distrust(place.bucket);
   }
   return place.item;
 }
 
 MapItem CPersistMap::GetItem(std::string_view key) { return GetKeyPos(key, false); }
 
-uint64_t CPersistMap::Store(const Place& place, MapItem item) {
-  unsigned char record[kMaxRecordSize];
+void CPersistMap::Prepare(Batch& batch, const Place& place, const MapItem& item, uint64_t end) {
   if (place.found) {
-    // Only the counters change: next, key and terminator stay as they are in the file
-    // (next may have been linked to a record appended since the lookup).
-    PutU32(record, static_cast<uint32_t>(item.ham));
-    PutU32(record + 4, static_cast<uint32_t>(item.spam));
-    if (!cache_.Write(place.offset, record, 8)) Fail(kErrSave);
-    position_ = place.offset + kRecordHeaderSize + place.item.keyLength + 1;
-    return place.offset;
+    // Only the counters change: next, key and terminator stay as they are.
+    Patch patch{place.offset, 8, {}};
+    PutU32(patch.bytes, static_cast<uint32_t>(item.ham));
+    PutU32(patch.bytes + 4, static_cast<uint32_t>(item.spam));
+    batch.patches.push_back(patch);
+    return;
   }
-  // The new record goes to the end of the file before its chain points at it, so an
-  // interrupted update leaves at worst an unlinked record, never a link into nothing.
-  uint64_t size = 0;
-  if (!file_.Size(size)) Fail(kErrSave);
-  item.next = 0;
-  size_t n = EncodeRecord(item, record);
-  if (!cache_.Write(size, record, n)) Fail(kErrSave);
-  unsigned char link[4];
-  PutU32(link, static_cast<uint32_t>(size));
-  if (!cache_.Write(place.offset + 8, link, sizeof link)) Fail(kErrSave);
-  position_ = size + n;
-  return size;
+  size_t at = batch.appended.size();
+  MapItem record = item;
+  record.next = 0;
+  batch.appended.resize(at + kMaxRecordSize);
+  batch.appended.resize(at + EncodeRecord(record, &batch.appended[at]));
+  batch.added.push_back(Added{&place, end + at, at});
+}
+
+void CPersistMap::Link(Batch& batch) {
+  std::vector<const Added*> byTail;
+  byTail.reserve(batch.added.size());
+  for (const Added& added : batch.added) byTail.push_back(&added);
+  std::stable_sort(byTail.begin(), byTail.end(),
+                   [](const Added* a, const Added* b) { return a->place->offset < b->place->offset; });
+  for (size_t i = 0; i < byTail.size(); ++i) {
+    const Added& added = *byTail[i];
+    // Written after the records, like every link: a new record goes to the file with next
+    // 0 and points at the one after it only once that one is there too.
+    const bool follows = i > 0 && byTail[i - 1]->place->offset == added.place->offset;
+    Patch link{follows ? byTail[i - 1]->offset + 8 : added.place->offset + 8, 4, {}};
+    PutU32(link.bytes, static_cast<uint32_t>(added.offset));
+    batch.patches.push_back(link);
+  }
+}
+
+void CPersistMap::Commit(Batch& batch, uint64_t end) {
+  Link(batch);
+  // New records go to the end of the file before anything links to them, so an
+  // interrupted update leaves at worst unlinked records, never a link into nothing.
+  auto append = [&](size_t from, size_t to) {
+    if (from == to) return;
+    if (!cache_.Write(end + from, &batch.appended[from], to - from)) FailWrite();
+    KillPoint("records appended", end + from, to - from);
+  };
+  size_t from = 0;
+  for (size_t r = 0; r < batch.added.size(); ++r) {
+    size_t at = batch.added[r].at;
+    size_t to = r + 1 < batch.added.size() ? batch.added[r + 1].at : batch.appended.size();
+    if (!Straddles(end + at, to - at)) continue;
+    append(from, at);
+    append(at, to);
+    from = to;
+  }
+  append(from, batch.appended.size());
+  WritePatches(batch.patches);
+  if (index_ && index_->Built()) {
+    try {
+      for (const Added& added : batch.added) {
+        const Place& place = *added.place;
+        auto offset = static_cast<uint32_t>(added.offset);
+        if (place.indexed) index_->Add(place.bucket, place.item.Key(), place.hash, offset);
+        else index_->Extend(place.item.Key(), offset);
+      }
+    } catch (const std::bad_alloc&) {
+      index_->Clear();
+      indexUnavailable_ = true;
+    }
+  }
+}
+
+void CPersistMap::WritePatches(std::vector<Patch>& patches) {
+  std::sort(patches.begin(), patches.end(), [](const Patch& a, const Patch& b) { return a.offset < b.offset; });
+  std::vector<unsigned char> run;
+  for (size_t i = 0; i < patches.size();) {
+    uint64_t start = patches[i].offset, stop = start + patches[i].size;
+    // A field across a page boundary goes alone; others merge while no such field comes.
+    const bool alone = Straddles(start, patches[i].size);
+    size_t j = i + 1;
+    while (!alone && j < patches.size() && patches[j].offset <= stop + kMergeGap &&
+           !Straddles(patches[j].offset, patches[j].size)) {
+      stop = std::max(stop, patches[j].offset + patches[j].size);
+      ++j;
+    }
+    run.resize(static_cast<size_t>(stop - start));
+    if (j - i > 1) {
+      // The bytes between the patches, as the file holds them.
+      size_t got = 0;
+      if (!cache_.Read(start, run.data(), run.size(), got) || got != run.size()) FailWrite();
+    }
+    for (size_t k = i; k < j; ++k)
+      std::memcpy(&run[static_cast<size_t>(patches[k].offset - start)], patches[k].bytes, patches[k].size);
+    if (!cache_.Write(start, run.data(), run.size())) FailWrite();
+    KillPoint("records updated", start, run.size());
+    i = j;
+  }
 }
 
 void CPersistMap::SetItem(const MapItem& item) {
   if (item.keyLength == 0 || item.keyLength > kMaxKeyLength) throw StoreError(kErrKeyLength);
-  Store(Locate(item.Key()), item);
+  Place place = Locate(item.Key());
+  uint64_t end = 0;
+  if (!file_.Size(end)) Fail(kErrSave);
+  Batch batch;
+  Prepare(batch, place, item, end);
+  Commit(batch, end);
 }
 
 void CPersistMap::Apply(const TokenTable& tokens, bool flag, Op op) {
@@ -202,16 +346,12 @@ void CPersistMap::Apply(const TokenTable& tokens, bool flag, Op op) {
   std::vector<Place> places;
   places.reserve(tokens.Size());
   tokens.ForEach([&](const TokenTable::Entry& e) { places.push_back(Locate(e.key)); });
-  // New keys of one chain found the same tail; each is linked to the one appended before.
-  std::unordered_map<uint64_t, uint64_t> tails;  // tail found -> record appended last
+  uint64_t end = 0;
+  if (!file_.Size(end)) Fail(kErrSave);
+  Batch batch;
   size_t index = 0;
   tokens.ForEach([&](const TokenTable::Entry& e) {
-    Place& place = places[index++];
-    const uint64_t tailFound = place.offset;
-    if (!place.found) {
-      auto moved = tails.find(tailFound);
-      if (moved != tails.end()) place.offset = moved->second;
-    }
+    const Place& place = places[index++];
     MapItem item = place.item;
     uint32_t n = e.count;
     switch (op) {
@@ -233,9 +373,9 @@ void CPersistMap::Apply(const TokenTable& tokens, bool flag, Op op) {
         }
         break;
     }
-    uint64_t written = Store(place, item);
-    if (!place.found) tails[tailFound] = written;
+    Prepare(batch, place, item, end);
   });
+  Commit(batch, end);
   switch (op) {
     case Op::Add:
       if (flag) spamMails_ = Plus(spamMails_, 1);
@@ -255,10 +395,12 @@ void CPersistMap::Apply(const TokenTable& tokens, bool flag, Op op) {
       }
       break;
   }
+  // The mail counters last: a mail is counted only once all its tokens are stored.
   unsigned char head[8];
   PutU32(head, static_cast<uint32_t>(hamMails_));
   PutU32(head + 4, static_cast<uint32_t>(spamMails_));
   cache_.Write(0, head, sizeof head);  // a failed header write is not reported
+  KillPoint("mail counted", 0, sizeof head);
 }
 
 void CPersistMap::AddItems(const TokenTable& tokens, bool isSpam) { Apply(tokens, isSpam, Op::Add); }
@@ -303,9 +445,44 @@ int32_t CPersistMap::EnumerateItems(bool textWanted, const std::string& outputPa
   return count;
 }
 
+namespace {
+
+// Reads the 13-byte headers of the records one after another through a block buffer:
+// one read per block, not per record. A read at the end of the file (or of the part
+// looked at) fills only what it got and leaves the rest of the header as it was.
+class HeaderWalk {
+ public:
+  HeaderWalk(platform::File& file, uint64_t size) : file_(file), size_(size), block_(64 * 1024) {}
+  const unsigned char* At(uint64_t q) {
+    if (q < blockStart_ || q + CPersistMap::kRecordHeaderSize > blockStart_ + blockSize_) {
+      blockStart_ = q;
+      if (!file_.ReadAt(q, block_.data(), block_.size(), blockSize_)) blockSize_ = 0;  // not reported
+      if (blockSize_ > (size_ > q ? size_ - q : 0)) blockSize_ = static_cast<size_t>(size_ > q ? size_ - q : 0);
+    }
+    size_t have = q >= blockStart_ && q < blockStart_ + blockSize_ ? static_cast<size_t>(blockStart_ + blockSize_ - q) : 0;
+    std::memcpy(header_, block_.data() + (q - blockStart_), have < sizeof header_ ? have : sizeof header_);
+    return header_;
+  }
+
+ private:
+  platform::File& file_;
+  uint64_t size_;
+  std::vector<unsigned char> block_;
+  uint64_t blockStart_ = 0;
+  size_t blockSize_ = 0;
+  unsigned char header_[CPersistMap::kRecordHeaderSize] = {};
+};
+
+}  // namespace
+
 int32_t CPersistMap::CheckMapFile(platform::File& file) {
   uint64_t s = 0;
   if (!file.Size(s) || s == 0) return -1;
+  return CheckMapFile(file, s);
+}
+
+int32_t CPersistMap::CheckMapFile(platform::File& file, uint64_t s) {
+  if (s == 0) return -1;
   int64_t limit = (static_cast<int64_t>(s) - static_cast<int64_t>(kTableSize)) / 17;
   try {
     // One bit per byte of the record area: where the walk found a record, and where a
@@ -318,21 +495,11 @@ int32_t CPersistMap::CheckMapFile(platform::File& file) {
       if (set) bits[static_cast<size_t>(i / 64)] |= mask;
       return was;
     };
-    // The records are read through a block buffer: one read per block, not per record.
-    std::vector<unsigned char> block(64 * 1024);
-    uint64_t blockStart = 0;
-    size_t blockSize = 0;
+    HeaderWalk walk(file, s);
     uint64_t q = kTableSize;
     int64_t i = 0;
-    unsigned char header[kRecordHeaderSize] = {};
     for (;;) {
-      if (q < blockStart || q + kRecordHeaderSize > blockStart + blockSize) {
-        blockStart = q;
-        if (!file.ReadAt(q, block.data(), block.size(), blockSize)) blockSize = 0;  // failures are not reported
-      }
-      // A read at the end of the file fills only what it got and leaves the rest as it was.
-      size_t have = q >= blockStart && q < blockStart + blockSize ? static_cast<size_t>(blockStart + blockSize - q) : 0;
-      std::memcpy(header, block.data() + (q - blockStart), have < sizeof header ? have : sizeof header);
+      const unsigned char* header = walk.At(q);
       uint32_t next = ReadU32(header + 8);
       if (next != 0) {
         if (next > s) return -2;
@@ -363,6 +530,17 @@ int32_t CPersistMap::CheckMapFile(platform::File& file) {
   } catch (const std::bad_alloc&) {
     return -6;
   }
+}
+
+bool CPersistMap::CutUnfinishedRecord(platform::File& file) {
+  uint64_t s = 0;
+  if (!file.Size(s)) return false;
+  HeaderWalk walk(file, s);
+  uint64_t q = kTableSize;
+  while (q + kRecordHeaderSize <= s && q + 14u + walk.At(q)[12] <= s) q += 14u + walk.At(q)[12];
+  // Only a file whose whole records are sound, and that nothing links past, is cut.
+  if (q <= kTableSize || q >= s || CheckMapFile(file, q) < 0) return false;
+  return file.Truncate(q);
 }
 
 }  // namespace kestrelon

@@ -3,29 +3,35 @@
 // File layout (little-endian): a table of 60000 bucket slots of 13 bytes, slot 0 doubling
 // as the header (hamMails, spamMails, chain head of bucket 0, state mark), then item
 // records appended in creation order: ham, spam, next (absolute offset, 0 ends the
-// chain), key length 1..22, key bytes, 0x00. Nothing but the two mail counters is kept
-// in memory; every lookup and update goes to the file.
+// chain), key length 1..22, key bytes, 0x00. The file is the only copy of the counters:
+// every update is in the file when the call returns. An index of the chains (key hash to
+// record offset) spares lookups the walk through their chain, and a page cache spares
+// them most reads.
 //
 // Failures are raised as StoreError carrying the exact message text.
 #pragma once
 
 #include "Lexisift/engine/token_table.h"
+#include "Lexisift/store/chain_index.h"
+#include "Lexisift/store/map_format.h"
 #include "Lexisift/store/map_item.h"
 #include "Lexisift/store/page_cache.h"
 #include "Lexisift/store/store_error.h"
 #include "platform/file.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrelon {
 
 class CPersistMap {
  public:
-  static constexpr uint32_t kBucketCount = 60000;
-  static constexpr uint32_t kRecordHeaderSize = 13;
-  static constexpr uint32_t kTableSize = kBucketCount * kRecordHeaderSize;  // 780000
+  static constexpr uint32_t kBucketCount = map_format::kBucketCount;
+  static constexpr uint32_t kRecordHeaderSize = map_format::kRecordHeaderSize;
+  static constexpr uint32_t kTableSize = map_format::kTableSize;
   static constexpr uint64_t kStateMarkOffset = 12;
 
   // Opens the single-writer store at `path`, creating it if absent; an existing file is
@@ -60,8 +66,20 @@ class CPersistMap {
   // Consistency walk of the records of an open map file: the number of records after the
   // first, or a negative value for a damaged file.
   static int32_t CheckMapFile(platform::File& file);
+  // The same for the file's first `size` bytes.
+  static int32_t CheckMapFile(platform::File& file, uint64_t size);
+
+  // A process killed while it appended records may leave the file ending inside a record
+  // that nothing links to yet. Cuts that unfinished record off when the whole records
+  // before it pass the check; false (and the file unchanged) otherwise.
+  static bool CutUnfinishedRecord(platform::File& file);
 
   static uint32_t Bucket(std::string_view key);
+
+  // Keeps this map's chain index for the next opening of `path` in this process, which
+  // takes it when the file is still as this map left it (see shared_index_cache.h).
+  // For maps opened afresh for every operation.
+  void ShareIndexBetweenOpenings(const std::string& path) { sharedIndexPath_ = path; }
 
   int32_t HamMails() const { return hamMails_; }
   int32_t SpamMails() const { return spamMails_; }
@@ -80,6 +98,9 @@ class CPersistMap {
 
   // Raises `text` after a read or write of the file failed, and remembers that it did.
   [[noreturn]] void Fail(const char* text);
+  [[noreturn]] void FailWrite();
+  // Hands the index over for the next opening, unless an operation failed on the file.
+  void PutBackSharedIndex();
 
   uint32_t recordHeaderSize_ = kRecordHeaderSize;
   std::string fileName_;
@@ -87,6 +108,10 @@ class CPersistMap {
   int32_t hamMails_ = 0;
   int32_t spamMails_ = 0;
   bool fileFailed_ = false;  // a lookup or update failed on the file
+  // Built from the file at the first lookup, or handed over by the opener.
+  std::unique_ptr<ChainIndex> index_;
+  bool indexUnavailable_ = false;  // building failed: lookups walk the chains
+  std::string sharedIndexPath_;
 
  private:
   enum class Op { Add, Delete, Swap };
@@ -95,16 +120,43 @@ class CPersistMap {
   // field must point at a new record).
   struct Place {
     bool found = false;
+    bool indexed = false;  // the index vouches for the key's chain
     uint64_t offset = 0;
+    uint32_t bucket = 0;
+    uint64_t hash = 0;
     MapItem item;
   };
+  // The bytes of one update: new records appended in one write, then links and counters
+  // rewritten in place, merged into as few writes as the file's layout allows.
+  struct Patch {
+    uint64_t offset;
+    uint8_t size;
+    unsigned char bytes[8];
+  };
+  struct Added {
+    const Place* place;
+    uint64_t offset;  // in the file
+    size_t at;        // in the appended bytes
+  };
+  struct Batch {
+    std::vector<unsigned char> appended;
+    std::vector<Patch> patches;
+    std::vector<Added> added;
+  };
+
   Place Locate(std::string_view key);
-  // Writes `item` at its place: in place when found, else appended and then linked.
-  // Returns the record's offset.
-  uint64_t Store(const Place& place, MapItem item);
+  Place LocateIndexed(std::string_view key, uint32_t bucket);
+  Place Walk(std::string_view key, uint32_t bucket);
+  void EnsureIndex();
+  // Adds `item` at `place` to the batch; `end` is where the file ends before the batch.
+  void Prepare(Batch& batch, const Place& place, const MapItem& item, uint64_t end);
+  // The links to the new records: from the one added before it in its chain, or for the
+  // first from the tail its lookup found.
+  void Link(Batch& batch);
+  void Commit(Batch& batch, uint64_t end);
+  void WritePatches(std::vector<Patch>& patches);
   void Apply(const TokenTable& tokens, bool flag, Op op);
 
-  uint64_t position_ = 0;  // where GetKeyPos left the file
   PageCache cache_{file_};  // lookups and updates after opening go through it
 };
 

@@ -1,6 +1,8 @@
 // Damaged store files: the input patches bucket slots of an empty table and supplies the
 // record area. Checking, listing, lookups and a single-writer open with its recovery
-// must end without a crash, a hang or a read outside the file.
+// must end without a crash, a hang or a read outside the file. Lookups and updates
+// through the chain index must give exactly what walking the chains gives: the same
+// items, the same failures and the same bytes in the file.
 //   input: n (1 byte, at most 16 patches), n x (bucket: 2 bytes, next: 4 bytes), records
 #include "Lexisift/store/mail_items_map.h"
 #include "Lexisift/store/persist_map.h"
@@ -11,7 +13,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -19,6 +23,50 @@ namespace {
 std::string Folder() {
   static kestrelon::testing::ScratchDir folder;
   return folder.Path();
+}
+
+// The maps with their index turned off: every lookup walks its chain.
+class WalkingReadOnlyMap : public kestrelon::CReadOnlyPersistMap {
+ public:
+  explicit WalkingReadOnlyMap(const std::string& path) : CReadOnlyPersistMap(path) { indexUnavailable_ = true; }
+};
+class WalkingMap : public kestrelon::CPersistMap {
+ public:
+  explicit WalkingMap(const std::string& path) : CPersistMap(path) { indexUnavailable_ = true; }
+};
+
+void Write(const std::string& path, const std::string& bytes) {
+  std::filesystem::remove(path + ".bak");
+  std::filesystem::remove(path + ".corrupt");
+  if (FILE* f = std::fopen(path.c_str(), "wb")) {
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+  }
+}
+
+// What a lookup gave: the item's fields, or the failure's text.
+std::string Outcome(kestrelon::CPersistMap& map, const std::string& key) {
+  try {
+    kestrelon::MapItem item = map.GetItem(key);
+    return std::to_string(item.ham) + " " + std::to_string(item.spam) + " " + std::to_string(item.next);
+  } catch (const kestrelon::StoreError& e) {
+    return e.what();
+  }
+}
+
+// Learns one mail of `keys` into the single-writer store at `path`; the failure's text.
+template <typename Map>
+std::string Learn(const std::string& path, const std::vector<std::string>& keys) {
+  try {
+    Map map(path);
+    kestrelon::TokenTable mail;
+    for (const auto& key : keys) mail.Add(key);
+    map.AddItems(mail, true);
+    map.AddItems(mail, false);
+  } catch (const kestrelon::StoreError& e) {
+    return e.what();
+  }
+  return "";
 }
 
 }  // namespace
@@ -35,31 +83,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   file.append(reinterpret_cast<const char*>(data + 1 + patches * 6), size - 1 - patches * 6);
 
-  std::string path = Folder() + "/fuzz.dat";
-  std::filesystem::remove(path + ".bak");
-  std::filesystem::remove(path + ".corrupt");
-  if (FILE* f = std::fopen(path.c_str(), "wb")) {
-    std::fwrite(file.data(), 1, file.size(), f);
-    std::fclose(f);
+  // Fixed keys, and the keys of the first records as a sequential read finds them.
+  std::vector<std::string> keys = {"abc", "xbc", "a", "S*cheap", "tokenwithlongername22"};
+  for (size_t q = kestrelon::CPersistMap::kTableSize; q + 14 <= file.size() && keys.size() < 13;) {
+    size_t length = static_cast<unsigned char>(file[q + 12]);
+    if (length >= 1 && length <= 22 && q + 13 + length <= file.size()) keys.push_back(file.substr(q + 13, length));
+    q += 14 + length;
   }
-  const char* keys[] = {"abc", "xbc", "a", "S*cheap", "tokenwithlongername22"};
+
+  std::string path = Folder() + "/fuzz.dat";
+  Write(path, file);
   try {
     kestrelon::CReadOnlyPersistMap map(path);
+    WalkingReadOnlyMap walking(path);
     map.EnumerateItems(true, Folder() + "/dump.txt");
-    for (const char* key : keys) {
-      try {
-        map.GetItem(key);
-      } catch (const kestrelon::StoreError&) {
-      }
-    }
+    for (const auto& key : keys)
+      if (Outcome(map, key) != Outcome(walking, key)) std::abort();
   } catch (const kestrelon::StoreError&) {
   }
-  try {
-    kestrelon::CMailItemsMap map(path);  // recovery, then learning on what it left
-    kestrelon::TokenTable mail;
-    for (const char* key : keys) mail.Add(key);
-    map.AddItems(mail, true);
-  } catch (const kestrelon::StoreError&) {
-  }
+
+  // Recovery, then learning on what it left, once through the index and once walking.
+  std::string walked = Folder() + "/walked.dat";
+  Write(walked, file);
+  std::string indexedFailure = Learn<kestrelon::CMailItemsMap>(path, keys);
+  std::string walkedFailure = Learn<WalkingMap>(walked, keys);
+  if (indexedFailure != walkedFailure) std::abort();
+  if (kestrelon::testing::ReadAll(path) != kestrelon::testing::ReadAll(walked)) std::abort();
   return 0;
 }

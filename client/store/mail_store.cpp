@@ -155,6 +155,7 @@ uint32_t MailStore::Move(Folder from, Folder to, uint32_t id) const {
     // The copy goes in first: an edit cut short leaves the message in both folders
     // rather than in neither.
     uint32_t newId = target.Append(message.envelope, raw);
+    target.Sync();  // on disk before the source lets go of it
     source.Delete(id);
     return newId;
   } catch (const DbxWriteError& e) {

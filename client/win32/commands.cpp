@@ -134,10 +134,7 @@ bool CommandInterpreter::Attach(const std::wstring& library, HWND target, LONG_P
   }
   result = attach(target);
   // Like the client, the window goes on creating child windows once the plug-in is in.
-  if (target == window_.Handle() && !attached_) {
-    attached_ = true;
-    window_.CreateLateChild();
-  }
+  if (target == window_.Handle()) window_.CreateLateChild();
   return true;
 }
 
@@ -168,8 +165,8 @@ void CommandInterpreter::Run(const std::vector<std::string>& words, const std::s
   HWND toolbar = window_.MainToolbar();
 
   if (name == "attach") {
-    if (words.size() < 2 || words.size() > 3) throw CommandError{"attach DLL [CLASS]"};
-    HWND target = words.size() == 3 ? FindByClass(main, words[2]) : main;
+    if (words.size() < 2 || words.size() > 3) throw CommandError{"attach DLL [CLASS|second]"};
+    HWND target = words.size() < 3 ? main : words[2] == "second" ? window_.CreateSecondWindow() : FindByClass(main, words[2]);
     if (!target) throw CommandError{"no window of class " + words[2]};
     LONG_PTR result = 0;
     std::string error;
@@ -262,6 +259,8 @@ void CommandInterpreter::Run(const std::vector<std::string>& words, const std::s
     window_.DropToolbarCombo();
   } else if (name == "child") {
     window_.CreateLateChild();
+  } else if (name == "close-second") {
+    window_.CloseSecondWindow();
   } else if (name == "folder") {
     if (words.size() != 2 || !kFolders.count(words[1])) throw CommandError{"folder inbox|outbox|sent|deleted|drafts|local"};
     window_.SelectFolder(kFolders.at(words[1]));

@@ -3,8 +3,11 @@
 // lines and then "ok" or "error\t<why>"; "dialog\t<caption>\t<text>" appears on its own
 // whenever a box opens that no queued answer closes.
 //
-//   attach DLL [CLASS]      load the plug-in and call AttachOutlookExpressPlugin with the main
-//                           window (or the first window of CLASS): "attach\t<result in hex>"
+//   attach DLL [CLASS|second]
+//                           load the plug-in and call AttachOutlookExpressPlugin with the main
+//                           window (or the first window of CLASS, or a second main window):
+//                           "attach\t<result in hex>"; a child window follows, as in the client
+//   close-second            close the second main window
 //   window CLASS            "window\t<text>\torigproc=0|1\tsubclassed=0|1" of the first window
 //   tree                    the window tree, one "<indent><class>\t<text>" a window
 //   menu NAME               let the window initialise popup NAME (file edit view tools help) as
@@ -63,7 +66,6 @@ class CommandInterpreter {
   DialogWatch& dialogs_;
   CommandChannel& channel_;
   HMODULE plugin_ = nullptr;
-  bool attached_ = false;
   std::vector<int> commandsSeen_;
 };
 

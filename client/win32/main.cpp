@@ -78,7 +78,6 @@ int main(int argc, char** argv) {
   // for the client and for the plug-in inside it.
   if (options.language == Language::German) {
     SetThreadLocale(MAKELCID(MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), SORT_DEFAULT));
-    SetThreadUILanguage(MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN));
   }
   if (!options.storeFolder.empty()) {
     try {

@@ -172,8 +172,10 @@ bool MainWindow::Create() {
   status_ = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, main_,
                             nullptr, module, nullptr);
   if (!toolbar_ || !viewsBar_ || !tree_ || !list_ || !status_) return false;
+  // Showing activates the window: the hook loader attaches the plug-in here, and the
+  // panes created from now on let it find the toolbar.
   ShowWindow(main_, SW_SHOW);
-  Layout();
+  CreateLateChild();
   SetReceiving(false);
   SelectFolder(FolderItem::Inbox);
   UpdateWindow(main_);
@@ -416,6 +418,19 @@ void MainWindow::Layout() {
   }
   MoveWindow(messageView_, kNavigationWidth + kSplitter, top, std::max(0, width - kNavigationWidth - kSplitter),
              available, TRUE);
+}
+
+HWND MainWindow::CreateSecondWindow() {
+  if (!second_) {
+    second_ = CreateWindowExW(0, kMainClass, L"", WS_OVERLAPPEDWINDOW, 40, 40, 400, 300, nullptr, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
+  }
+  return second_;
+}
+
+void MainWindow::CloseSecondWindow() {
+  if (second_) DestroyWindow(second_);
+  second_ = nullptr;
 }
 
 bool MainWindow::SelectFolder(FolderItem folder) {

@@ -7,7 +7,7 @@
 //         > "ThorTreeViewWndClass" > "SysTreeView32"
 //     "Outlook Express Message View" > "Outlook Express Message List" > "ATL:SysListView32"
 //     "msctls_statusbar32" (three parts; part 2 shows the receiving text)
-//     "Outlook Express Pane Frame" ("Contacts"), created once a plug-in has attached
+//     "Outlook Express Pane Frame" ("Contacts"), created once the window is shown
 #pragma once
 
 #include "client/store/mail_store.h"
@@ -61,9 +61,12 @@ class MainWindow {
   const std::string& StoreFolder() const { return storeFolder_; }
   bool HasStore() const { return !storeFolder_.empty(); }
 
-  // A child window of the main window, as the client creates after start-up; the first call
-  // makes the contacts pane, later ones an empty helper window.
+  // A child window of the main window, as the client creates once its main window is shown
+  // (and so activated); the first call makes the contacts pane, later ones a hidden helper.
   void CreateLateChild();
+  // A second main window of the client in the same process (bare: no children), and its end.
+  HWND CreateSecondWindow();
+  void CloseSecondWindow();
   // Removes the combo box from the button toolbar and creates a child window.
   void DropToolbarCombo();
   // Replaces both image lists with pictures of `size` pixels and tells the toolbar.
@@ -108,7 +111,7 @@ class MainWindow {
   std::string storeFolder_;
   HWND main_ = nullptr, sizableRebar_ = nullptr, rebar_ = nullptr, toolbar_ = nullptr, viewsBar_ = nullptr;
   HWND toolbarCombo_ = nullptr, status_ = nullptr, navigation_ = nullptr, tree_ = nullptr;
-  HWND messageView_ = nullptr, list_ = nullptr, contacts_ = nullptr;
+  HWND messageView_ = nullptr, list_ = nullptr, contacts_ = nullptr, second_ = nullptr;
   HIMAGELIST images_ = nullptr, hotImages_ = nullptr;
   HFONT font_ = nullptr;
   FolderItem folder_ = FolderItem::Inbox;

@@ -40,14 +40,17 @@ TEST(MainWindowDouble, NestsTheClientsWindowClasses) {
             "    Outlook Express Message List\n"
             "      ATL:SysListView32\n"
             "        SysHeader32\n"
-            "  msctls_statusbar32\n");
+            "  msctls_statusbar32\n"
+            "  Outlook Express Pane Frame\n"
+            "    Static\n");
   EXPECT_EQ(tree.lines[8], "    Outlook Express Pane Frame\tFolders");
+  EXPECT_EQ(tree.lines[16], "  Outlook Express Pane Frame\tContacts");
   EXPECT_EQ(window.Command("menu edit").lines.back(), "item\t40009\tenabled\tMark All R&ead\\tCtrl+Shift+A");
   EXPECT_EQ(window.Command("menu tools").lines.back(), "item\t40015\tenabled\t&Options...");
-  // A child created later, as after a plug-in attached, is a direct child of the main window.
+  // Children created later, as after a plug-in attached, are direct children of the main window.
   ASSERT_TRUE(window.Command("child").ok);
   tree = window.Command("tree");
-  EXPECT_EQ(tree.lines.at(16), "  Outlook Express Pane Frame\tContacts");
+  EXPECT_EQ(tree.lines.at(18), "  Outlook Express Hidden Window\t");
   EXPECT_EQ(window.Quit(), 0);
 }
 

@@ -87,36 +87,38 @@ int ExchangeUdp(const sockaddr_storage& server, socklen_t serverLength, const un
 
 }  // namespace
 
-bool ParseFirstHost(const unsigned char* message, size_t length, DnsRecordType type,
-                    std::string& host) {
+DnsAnswer ParseFirstHost(const unsigned char* message, size_t length, DnsRecordType type,
+                         std::string& host) {
   host.clear();
-  if (message == nullptr || length < HFIXEDSZ || length > 0xffff) return false;
+  if (message == nullptr || length < HFIXEDSZ || length > 0xffff) return DnsAnswer::Failed;
   ns_msg parsed;
-  if (ns_initparse(message, static_cast<int>(length), &parsed) != 0) return false;
-  if (ns_msg_getflag(parsed, ns_f_rcode) != ns_r_noerror) return false;
+  if (ns_initparse(message, static_cast<int>(length), &parsed) != 0) return DnsAnswer::Failed;
+  int rcode = ns_msg_getflag(parsed, ns_f_rcode);
+  if (rcode == ns_r_nxdomain) return DnsAnswer::NoSuchName;
+  if (rcode != ns_r_noerror) return DnsAnswer::Failed;
   int count = ns_msg_count(parsed, ns_s_an);
-  if (count == 0) return false;
+  if (count == 0) return DnsAnswer::NoRecords;
   for (int i = 0; i < count; ++i) {
     ns_rr record;
-    if (ns_parserr(&parsed, ns_s_an, i, &record) != 0) return false;
+    if (ns_parserr(&parsed, ns_s_an, i, &record) != 0) return DnsAnswer::Failed;
     if (ns_rr_type(record) != static_cast<int>(type)) continue;
     const unsigned char* data = ns_rr_rdata(record);
     size_t dataLength = ns_rr_rdlen(record);
     if (type == DnsRecordType::MX) {
       // Preference, then the exchanger's name.
-      if (dataLength < 3) return true;
+      if (dataLength < 3) return DnsAnswer::Records;
       data += 2;
     } else if (dataLength < 1) {
-      return true;
+      return DnsAnswer::Records;
     }
     char name[NS_MAXDNAME];
     if (dn_expand(ns_msg_base(parsed), ns_msg_end(parsed), data, name, sizeof name) < 0) {
-      return true;
+      return DnsAnswer::Records;
     }
     host = name;
-    return true;
+    return DnsAnswer::Records;
   }
-  return true;
+  return DnsAnswer::Records;
 }
 
 DnsResolver::DnsResolver(std::unique_ptr<Impl> impl) : m_impl(std::move(impl)) {}
@@ -134,17 +136,17 @@ std::shared_ptr<DnsResolver> DnsResolver::Open() {
 
 bool DnsResolver::Available() const { return true; }
 
-bool DnsResolver::QueryFirstHost(const std::string& name, DnsRecordType type, uint32_t timeoutMs,
-                                 std::string& host) const {
+DnsAnswer DnsResolver::QueryFirstHost(const std::string& name, DnsRecordType type, uint32_t timeoutMs,
+                                      std::string& host) const {
   host.clear();
-  if (m_impl->badServer || name.empty() || name.size() > NS_MAXDNAME - 1 || name.find('\0') != std::string::npos) {
-    return false;
-  }
+  if (!IsDnsName(name)) return DnsAnswer::NoSuchName;
+  if (m_impl->badServer) return DnsAnswer::Failed;
   struct __res_state state;
   std::memset(&state, 0, sizeof state);
-  if (res_ninit(&state) != 0) return false;
+  if (res_ninit(&state) != 0) return DnsAnswer::Failed;
   std::vector<unsigned char> answer(kAnswerSize);
   int length = -1;
+  DnsAnswer failure = DnsAnswer::Failed;
   if (m_impl->serverLength != 0) {
     unsigned char query[NS_PACKETSZ];
     int queryLength = res_nmkquery(&state, ns_o_query, name.c_str(), ns_c_in,
@@ -160,9 +162,12 @@ bool DnsResolver::QueryFirstHost(const std::string& name, DnsRecordType type, ui
     state.retry = 1;
     length = res_nquery(&state, name.c_str(), ns_c_in, static_cast<int>(type), answer.data(),
                         static_cast<int>(answer.size()));
+    // The resolver keeps the answers that say "nothing here" to itself.
+    if (length < 0 && state.res_h_errno == HOST_NOT_FOUND) failure = DnsAnswer::NoSuchName;
+    if (length < 0 && state.res_h_errno == NO_DATA) failure = DnsAnswer::NoRecords;
   }
   res_nclose(&state);
-  if (length <= 0) return false;
+  if (length <= 0) return failure;
   return ParseFirstHost(answer.data(), static_cast<size_t>(length), type, host);
 }
 

@@ -36,15 +36,21 @@ std::shared_ptr<DnsResolver> DnsResolver::Open() {
 
 bool DnsResolver::Available() const { return m_impl->query != nullptr && m_impl->free != nullptr; }
 
-bool DnsResolver::QueryFirstHost(const std::string& name, DnsRecordType type, uint32_t,
-                                 std::string& host) const {
+DnsAnswer DnsResolver::QueryFirstHost(const std::string& name, DnsRecordType type, uint32_t,
+                                      std::string& host) const {
   host.clear();
-  if (!Available() || name.empty() || name.find('\0') != std::string::npos) return false;
+  if (!IsDnsName(name)) return DnsAnswer::NoSuchName;
+  if (!Available()) return DnsAnswer::Failed;
   PDNS_RECORDA records = nullptr;
   DNS_STATUS status = m_impl->query(name.c_str(), static_cast<WORD>(type), DNS_QUERY_STANDARD,
                                     nullptr, &records, nullptr);
-  bool ok = status == 0;
-  if (ok) {
+  DnsAnswer answer = DnsAnswer::Failed;
+  if (status == DNS_ERROR_RCODE_NAME_ERROR) {
+    answer = DnsAnswer::NoSuchName;
+  } else if (status == DNS_INFO_NO_RECORDS || (status == 0 && records == nullptr)) {
+    answer = DnsAnswer::NoRecords;
+  } else if (status == 0) {
+    answer = DnsAnswer::Records;
     // The first record of the asked type; other records (an alias, say) are passed over,
     // since their data is laid out differently.
     for (PDNS_RECORDA record = records; record != nullptr; record = record->pNext) {
@@ -56,13 +62,13 @@ bool DnsResolver::QueryFirstHost(const std::string& name, DnsRecordType type, ui
     }
   }
   if (records != nullptr) m_impl->free(records, DnsFreeRecordList);
-  return ok;
+  return answer;
 }
 
-bool ParseFirstHost(const unsigned char*, size_t, DnsRecordType, std::string& host) {
+DnsAnswer ParseFirstHost(const unsigned char*, size_t, DnsRecordType, std::string& host) {
   // Windows hands over parsed records; there is no message to parse here.
   host.clear();
-  return false;
+  return DnsAnswer::Failed;
 }
 
 }  // namespace platform

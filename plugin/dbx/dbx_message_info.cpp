@@ -51,7 +51,13 @@ constexpr AttributeInfo kMessageAttributes[32] = {
 
 }  // namespace
 
-DbxIndexedInfo::DbxIndexedInfo(std::istream& in, uint32_t recordOffset) : recordOffset_(recordOffset) {
+DbxIndexedInfo::DbxIndexedInfo(platform::File& in, uint32_t recordOffset) : recordOffset_(recordOffset) { Read(in); }
+
+DbxIndexedInfo::DbxIndexedInfo(std::istream& in, uint32_t recordOffset) : recordOffset_(recordOffset) { Read(in); }
+
+template <class In>
+void DbxIndexedInfo::Read(In& in) {
+  const uint32_t recordOffset = recordOffset_;
   unsigned char head[12];
   if (!dbx::ReadAt(in, recordOffset, head, sizeof head)) throw DbxException("Error reading from input stream !");
   if (dbx::Le32(head) != recordOffset) throw DbxException("Wrong object marker !");

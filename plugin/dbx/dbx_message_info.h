@@ -1,6 +1,8 @@
 // Message records: the indexed info objects the index tree points to.
 #pragma once
 
+#include "platform/file.h"
+
 #include <cstdint>
 #include <istream>
 #include <memory>
@@ -13,7 +15,9 @@ class DbxIndexedInfo {
  public:
   static constexpr uint32_t kMaxIndex = 32;
 
-  // Reads and parses the record at `recordOffset`. Raises DbxException.
+  // Reads and parses the record at `recordOffset` from the open file (or from a stream of
+  // the file's bytes). Raises DbxException.
+  DbxIndexedInfo(platform::File& in, uint32_t recordOffset);
   DbxIndexedInfo(std::istream& in, uint32_t recordOffset);
   DbxIndexedInfo(const DbxIndexedInfo&) = delete;
   DbxIndexedInfo& operator=(const DbxIndexedInfo&) = delete;
@@ -36,6 +40,9 @@ class DbxIndexedInfo {
   ~DbxIndexedInfo() = default;
 
  private:
+  template <class In>
+  void Read(In& in);
+
   uint32_t recordOffset_ = 0;
   uint32_t bodyLength_ = 0;
   uint16_t headerWord_ = 0;
@@ -55,6 +62,7 @@ class DbxMessageInfo final : public DbxIndexedInfo {
 
   enum Type : uint32_t { kNone = 0, kInteger = 1, kDateTime = 2, kString = 4, kData = 8 };
 
+  DbxMessageInfo(platform::File& in, uint32_t recordOffset) : DbxIndexedInfo(in, recordOffset) {}
   DbxMessageInfo(std::istream& in, uint32_t recordOffset) : DbxIndexedInfo(in, recordOffset) {}
   ~DbxMessageInfo() = default;
 

@@ -8,11 +8,13 @@
 
 #include <sstream>
 
+
 using kestrelon::DbxException;
 using kestrelon::DbxMessageInfo;
 using kestrelon::DbxMessageText;
 using kestrelon::DbxReader;
 using kestrelon::testing::DbxImage;
+using kestrelon::testing::ImageFile;
 using kestrelon::testing::TempDir;
 
 namespace {
@@ -30,7 +32,7 @@ std::string Raised(F&& f) {
 }
 
 std::string RecordError(const DbxImage& image, uint32_t offset = kRecord) {
-  std::istringstream in(image.Bytes());
+  ImageFile in(image);
   return Raised([&] { DbxMessageInfo info(in, offset); });
 }
 
@@ -41,7 +43,7 @@ TEST(DbxMessageInfo, DirectAndIndirectValues) {
   // 0x04 direct; 0x00 indirect of 2 bytes (the next indirect value starts 2 further);
   // 0x08 indirect, the last, runs to the end of the body.
   image.Record(kRecord, {0x84u | 0x123456u << 8, 0x00u | 0u << 8, 0x08u | 2u << 8}, std::string("\x34\x12Hi\0", 5));
-  std::istringstream in(image.Bytes());
+  ImageFile in(image);
   DbxMessageInfo info(in, kRecord);
   EXPECT_EQ(info.IndexValue(0x04), 0x123456u);
   EXPECT_EQ(info.IndexValue(0x00), 0x1234u);
@@ -60,7 +62,7 @@ TEST(DbxMessageInfo, DirectAndIndirectValues) {
 TEST(DbxMessageInfo, LaterEntryWinsAndOneByteValues) {
   DbxImage image;
   image.Record(kRecord, {0x80u | 5u << 8, 0x01u | 0u << 8, 0x80u | 9u << 8}, "\x07");
-  std::istringstream in(image.Bytes());
+  ImageFile in(image);
   DbxMessageInfo info(in, kRecord);
   EXPECT_EQ(info.IndexValue(0x00), 9u);
   EXPECT_EQ(info.IndexValue(0x01), 7u);
@@ -103,15 +105,21 @@ TEST(DbxMessageText, ChainOfSegments) {
   image.Segment(0x3000, a, 0x3400);
   image.Segment(0x3400, b, 0x2C00);
   image.Segment(0x2C00, c, 0);
-  std::istringstream in(image.Bytes());
+  ImageFile in(image);
   DbxMessageText text(in, 0x3000);
   EXPECT_EQ(text.Length(), 1041u);
   EXPECT_EQ(std::string(text.Text(), 1042), a + b + c + std::string(1, '\0'));
+  // A stream of the file's bytes reads the same.
+  std::istringstream bytes(image.Bytes());
+  EXPECT_EQ(std::string(DbxMessageText(bytes, 0x3000).Text()), a + b + c);
+  image.SimpleRecord(kRecord, 7, 0x3000);
+  std::istringstream withRecord(image.Bytes());
+  EXPECT_EQ(DbxMessageInfo(withRecord, kRecord).IndexValue(DbxMessageInfo::kIndexMessageIndex), 7u);
 }
 
 TEST(DbxMessageText, BrokenChains) {
   auto error = [](const DbxImage& image, uint32_t first) {
-    std::istringstream in(image.Bytes());
+    ImageFile in(image);
     return Raised([&] { DbxMessageText text(in, first); });
   };
   DbxImage image;

@@ -8,7 +8,13 @@
 
 namespace kestrelon {
 
-DbxMessageText::DbxMessageText(std::istream& in, uint32_t firstSegment) : firstSegment_(firstSegment) {
+DbxMessageText::DbxMessageText(platform::File& in, uint32_t firstSegment) : firstSegment_(firstSegment) { Read(in); }
+
+DbxMessageText::DbxMessageText(std::istream& in, uint32_t firstSegment) : firstSegment_(firstSegment) { Read(in); }
+
+template <class In>
+void DbxMessageText::Read(In& in) {
+  const uint32_t firstSegment = firstSegment_;
   // Counting pass. Segments of a sound chain lie apart, so together they are never
   // longer than the file, and a chain that comes back to a segment loops forever:
   // both are read failures, as is a segment whose text runs past the end.

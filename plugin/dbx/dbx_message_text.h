@@ -1,6 +1,8 @@
 // The raw text of one message, stored as a chain of text segments.
 #pragma once
 
+#include "platform/file.h"
+
 #include <cstdint>
 #include <istream>
 #include <memory>
@@ -9,7 +11,9 @@ namespace kestrelon {
 
 class DbxMessageText {
  public:
-  // Reads the chain that starts at `firstSegment`. Raises DbxException.
+  // Reads the chain that starts at `firstSegment` from the open file (or from a stream of
+  // the file's bytes). Raises DbxException.
+  DbxMessageText(platform::File& in, uint32_t firstSegment);
   DbxMessageText(std::istream& in, uint32_t firstSegment);
   DbxMessageText(const DbxMessageText&) = delete;
   DbxMessageText& operator=(const DbxMessageText&) = delete;
@@ -21,6 +25,9 @@ class DbxMessageText {
   char* MutableText() { return text_.get(); }
 
  private:
+  template <class In>
+  void Read(In& in);
+
   uint32_t firstSegment_;
   uint32_t length_ = 0;
   std::unique_ptr<char[]> text_;

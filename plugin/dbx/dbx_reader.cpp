@@ -18,18 +18,14 @@ constexpr unsigned kNodeEntries = 51;
 }  // namespace
 
 DbxReader::DbxReader(const std::string& path) : path_(path) {
-  // Unbuffered: every read seeks elsewhere first, so a stream buffer would only fill
-  // kilobytes that the next seek throws away.
-  stream_.rdbuf()->pubsetbuf(nullptr, 0);
-  stream_.open(path, std::ios::in | std::ios::binary);
+  // The client keeps the file open for writing while we read it.
+  file_.Open(path, platform::Access::Read, platform::kShareRead | platform::kShareWrite,
+             platform::Disposition::OpenExisting, true);
 }
 
 uint32_t DbxReader::LoadIndex() {
-  // A read that failed in an earlier operation (a file caught mid-change) must not
-  // fail every later one: start each load from a clean stream state.
-  if (stream_.is_open()) stream_.clear();
   auto header = std::make_unique<DbxHeader>();
-  if (!dbx::ReadAt(stream_, 0, header->bytes, kDbxHeaderSize))
+  if (!dbx::ReadAt(file_, 0, header->bytes, kDbxHeaderSize))
     throw DbxException("Error reading object from input stream !");
   messageCount_ = header->Word(kDbxWordTreeEntries);
   uint32_t root = header->Word(kDbxWordTreeRoot);
@@ -38,7 +34,7 @@ uint32_t DbxReader::LoadIndex() {
     messageCount_ = 0;
     return 0;
   }
-  fileSize_ = dbx::StreamSize(stream_);
+  fileSize_ = dbx::StreamSize(file_);
   visited_.clear();
   auto tree = std::make_unique<DbxIndexTree>();
   try {
@@ -65,7 +61,7 @@ void DbxReader::ReadNode(uint32_t offset, uint32_t parent, uint64_t first, uint6
   if (first + expected > messageCount_) throw DbxException("To many values to read !");
   if (depth > kMaxTreeDepth) throw DbxException("Index tree too deep !");
   unsigned char node[kNodeSize];
-  if (!dbx::ReadAt(stream_, offset, node, kNodeSize)) throw DbxException("Error reading node from input stream !");
+  if (!dbx::ReadAt(file_, offset, node, kNodeSize)) throw DbxException("Error reading node from input stream !");
   if (dbx::Le32(node) != offset) throw DbxException("Wrong object marker !");
   if (dbx::Le32(node + 0x0C) != parent) throw DbxException("Wrong parent !");
   unsigned entries = node[0x11];
@@ -114,10 +110,13 @@ void DbxReader::LogError(const std::string& prefix, const std::string& text) {
     char stamp[128];
     // The "C" locale's date and time form, spelt out so every build writes the same.
     if (std::strftime(stamp, sizeof stamp, "%m/%d/%y %H:%M:%S", &now) == 0) stamp[0] = '\0';
-    std::ofstream log(path_ + ".log", std::ios::out | std::ios::app | std::ios::binary);
-    if (!log) return;
+    platform::File log;
+    if (!log.Open(path_ + ".log", platform::Access::ReadWrite, platform::kShareRead | platform::kShareWrite,
+                  platform::Disposition::OpenAlways))
+      return;
     std::string line = std::string(stamp) + ": " + prefix + text + "\r\n";
-    log.write(line.data(), std::streamsize(line.size()));
+    uint64_t end = 0;
+    if (log.Size(end)) log.WriteAt(end, line.data(), line.size());
   } catch (...) {
   }
 }

@@ -6,9 +6,9 @@
 #pragma once
 
 #include "plugin/dbx/dbx_exception.h"
+#include "platform/file.h"
 
 #include <cstdint>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <unordered_set>
@@ -28,8 +28,8 @@ class DbxReader {
   // Longest raw text handed on when the caller asks for the cut (messages with files).
   static constexpr size_t kCutLength = 30000;
 
-  // Opens the file for reading; a file that cannot be opened raises nothing, every
-  // later operation then fails at its first read.
+  // Opens the file for reading, letting others read and write it meanwhile; a file that
+  // cannot be opened raises nothing, every later operation then fails at its first read.
   explicit DbxReader(const std::string& path);
 
   // Reads the header and the whole index tree again; returns the message count.
@@ -42,6 +42,9 @@ class DbxReader {
   // The message address (first text segment) of the record whose message index is
   // `id`, or 0. Needs a LoadIndex that returned at least 1. Raises DbxException.
   uint32_t FindMessageAddress(uint32_t id, bool newestFirst);
+  // The same; `recordFound` tells a record of that index without a message address
+  // (address 0) from no record at all.
+  uint32_t FindMessageAddress(uint32_t id, bool newestFirst, bool& recordFound);
 
   // Raw header block and body of message `id` (see message_content.h for the rules).
   // Never raises; false when the message is not there or cannot be read.
@@ -57,13 +60,14 @@ class DbxReader {
   uint32_t MessageCount() const { return messageCount_; }
   bool HtmlFlag() const { return htmlFlag_; }
   const std::string& Path() const { return path_; }
-  std::istream& Stream() { return stream_; }
+  // The open Inbox file, for reading records and texts.
+  platform::File& Stream() { return file_; }
 
  private:
   void ReadNode(uint32_t offset, uint32_t parent, uint64_t first, uint64_t expected, int depth);
   uint32_t RecordIndexValue(uint32_t recordOffset, uint32_t attribute, bool& present);
 
-  std::ifstream stream_;
+  platform::File file_;
   std::unique_ptr<DbxIndexTree> index_;
   std::string path_;
   uint32_t messageCount_ = 0;

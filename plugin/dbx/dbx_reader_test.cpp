@@ -1,6 +1,7 @@
 #include "plugin/dbx/dbx_reader.h"
 
 #include "plugin/dbx/dbx_test_support.h"
+#include "platform/file.h"
 
 #include <gtest/gtest.h>
 
@@ -217,4 +218,28 @@ TEST(DbxReaderLog, LinesAreAppendedWithStampPrefixAndText) {
   std::string raw = kestrelon::testing::ReadAll(path + ".log");
   EXPECT_EQ(raw.substr(2, 1), "/");
   EXPECT_EQ(raw.substr(11, 1), ":");
+}
+
+TEST(DbxReaderFile, SharedWithTheClientThatWritesIt) {
+  TempDir dir;
+  std::string path = dir.File("Inbox.dbx");
+  ThreeValues().Save(path);
+  DbxReader reader(path);
+  // The client keeps its own handle open for writing, sharing reading and writing.
+  platform::File client;
+  ASSERT_TRUE(client.Open(path, platform::Access::ReadWrite, platform::kShareRead | platform::kShareWrite,
+                          platform::Disposition::OpenExisting));
+  EXPECT_EQ(Load(reader), "ok 3: 3 1 2");
+  client.Close();
+  // The reader holds a real handle: whoever wants the file alone is refused.
+  platform::File alone;
+  EXPECT_FALSE(alone.Open(path, platform::Access::Read, platform::kShareNone, platform::Disposition::OpenExisting));
+  EXPECT_EQ(alone.LastOpenError(), platform::OpenError::InUse);
+  // The error log lets others read and write it meanwhile.
+  platform::File viewer;
+  ASSERT_TRUE(viewer.Open(path + ".log", platform::Access::ReadWrite, platform::kShareRead | platform::kShareWrite,
+                          platform::Disposition::OpenAlways));
+  reader.LogError("P: ", "T");
+  reader.LogError("P: ", "U");
+  EXPECT_EQ(LogMessages(path + ".log"), (std::vector<std::string>{"P: T", "P: U"}));
 }

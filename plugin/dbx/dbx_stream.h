@@ -1,6 +1,8 @@
 // Small helpers for reading the little-endian objects of a message file.
 #pragma once
 
+#include "platform/file.h"
+
 #include <cstdint>
 #include <istream>
 
@@ -10,11 +12,13 @@ inline uint32_t Le32(const unsigned char* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-// Current length of the file behind `in`, or 0 when it cannot be told. The client may
-// grow the file at any time, so callers ask again before each bound check.
+// Current length of the file, or 0 when it cannot be told. The client may grow the file
+// at any time, so callers ask again before each bound check.
+uint64_t StreamSize(platform::File& in);
 uint64_t StreamSize(std::istream& in);
 
-// Seeks to `offset` and reads `size` bytes; false when not all of them could be read.
+// Reads `size` bytes at `offset`; false when not all of them could be read.
+bool ReadAt(platform::File& in, uint64_t offset, void* out, size_t size);
 bool ReadAt(std::istream& in, uint64_t offset, void* out, size_t size);
 
 }  // namespace kestrelon::dbx

@@ -1,6 +1,8 @@
 // Test helpers: hand-built message files and scratch folders.
 #pragma once
 
+#include "platform/file.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -143,6 +145,22 @@ class DbxImage {
 
  private:
   std::string bytes_;
+};
+
+// An image saved to a scratch file and opened as the reader opens the Inbox file; it
+// stands in for the open file wherever one is asked for.
+class ImageFile {
+ public:
+  explicit ImageFile(const DbxImage& image) {
+    image.Save(dir_.File("image.dbx"));
+    file_.Open(dir_.File("image.dbx"), platform::Access::Read, platform::kShareRead | platform::kShareWrite,
+               platform::Disposition::OpenExisting);
+  }
+  operator platform::File&() { return file_; }
+
+ private:
+  TempDir dir_;
+  platform::File file_;
 };
 
 }  // namespace kestrelon::testing

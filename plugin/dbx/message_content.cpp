@@ -136,7 +136,7 @@ bool DbxReader::ReadMessage(uint32_t id, std::string& header, std::string& body,
     uint32_t address = FindMessageAddress(id, true);
     htmlFlag_ = false;
     if (address == 0) return false;
-    DbxMessageText message(stream_, address);
+    DbxMessageText message(file_, address);
     // The text counts up to its first NUL byte.
     std::string_view text(message.Text(), strlen(message.Text()));
     if (text.empty()) return false;

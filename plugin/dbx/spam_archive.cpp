@@ -2,11 +2,12 @@
 
 #include "plugin/dbx/dbx_message_text.h"
 #include "plugin/dbx/dbx_reader.h"
+#include "platform/file.h"
 #include "platform/time.h"
 
 #include <cstring>
 #include <ctime>
-#include <fstream>
+#include <stdexcept>
 
 namespace kestrelon {
 
@@ -23,22 +24,17 @@ constexpr char kNameReserved[] = "/\\:*?\"<>|[]+";
 
 std::string Bounded(const char* text) { return std::string(text, strnlen(text, kWorkBuffer)); }
 
-bool FileExists(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return in.is_open();
-}
-
 // `path` when no file has that name, else the first free "<stem> (n).eml", kept within
 // the length limit when the name had one.
 std::string FreeName(const std::string& path, bool limited) {
-  if (!FileExists(path)) return path;
+  if (!platform::FileExists(path)) return path;
   std::string stem = path.substr(0, path.size() - 4);  // without ".eml"
   for (int n = 2; n < 10000; ++n) {
     std::string suffix = " (" + std::to_string(n) + ").eml";
     std::string base = stem;
     if (limited && base.size() + suffix.size() > kMaxArchivePath) base.resize(kMaxArchivePath - suffix.size());
     std::string candidate = base + suffix;
-    if (!FileExists(candidate)) return candidate;
+    if (!platform::FileExists(candidate)) return candidate;
   }
   return {};
 }
@@ -98,19 +94,20 @@ bool SaveMessageAsEML(DbxReader* reader, const MapiMessage* message, const std::
 bool DbxReader::SaveMessage(uint32_t id, const std::string& path) {
   try {
     if (LoadIndex() == 0) return false;
-    uint32_t address = FindMessageAddress(id, false);
-    if (address == 0) return false;
-    DbxMessageText message(stream_, address);
+    bool recordFound = false;
+    uint32_t address = FindMessageAddress(id, false, recordFound);
+    if (!recordFound) return false;
+    DbxMessageText message(file_, address);  // address 0: "No text found !"
     size_t length = strlen(message.Text());
     if (length == 0) return false;
+    // Others may read the archive file while it is written.
+    platform::File out;
+    if (!out.Open(path, platform::Access::ReadWrite, platform::kShareRead, platform::Disposition::OpenAlways))
+      return false;
     // Replaces the file's content as a whole, so an archive file never holds the end of
     // an earlier, longer message behind this one.
-    std::ofstream out(path, std::ios::out | std::ios::binary | std::ios::trunc);
-    if (!out.is_open()) return false;
-    out.exceptions(std::ios::badbit | std::ios::failbit);
-    out.write(message.Text(), std::streamsize(length));
-    out.flush();
-    out.close();
+    if (!out.WriteAt(0, message.Text(), length) || !out.Truncate(length) || !out.Flush())
+      throw std::runtime_error("archive file not written");
     return true;
   } catch (const DbxException& e) {
     LogError("DbxException in SaveMessage(): ", e.message);

@@ -3,6 +3,7 @@
 #include "client/dbx_writer.h"
 #include "plugin/dbx/dbx_reader.h"
 #include "plugin/dbx/dbx_test_support.h"
+#include "platform/file.h"
 
 #include <gtest/gtest.h>
 
@@ -119,4 +120,40 @@ TEST(SpamArchive, ReaderFailureIsLogged) {
   auto lines = kestrelon::testing::LogMessages(inbox + ".log");
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0], "DbxException in SaveMessage(): Wrong value for entries !");
+}
+
+TEST(SpamArchive, RecordWithoutTextIsLoggedAndAHeldFileIsLeftAlone) {
+  TempDir dir;
+  std::string inbox = dir.File("Inbox.dbx");
+  kestrelon::testing::DbxImage image;
+  image.SetTree(2, 0x3000);
+  image.Node(0x3000, 0, 0, 0, {{0x3400, 0, 0}, {0x3500, 0, 0}});
+  image.Record(0x3400, {0x80u | 1u << 8}, "");  // message index 1, no message address
+  image.SimpleRecord(0x3500, 2, 0);             // message index 2, message address 0
+  image.Save(inbox);
+  DbxReader reader(inbox);
+  EXPECT_FALSE(reader.SaveMessage(1, dir.File("one.eml")));
+  EXPECT_FALSE(reader.SaveMessage(2, dir.File("two.eml")));
+  EXPECT_FALSE(reader.SaveMessage(3, dir.File("three.eml")));  // no such record: not logged
+  EXPECT_FALSE(std::filesystem::exists(dir.File("one.eml")));
+  EXPECT_EQ(kestrelon::testing::LogMessages(inbox + ".log"),
+            (std::vector<std::string>{"DbxException in SaveMessage(): No text found !",
+                                      "DbxException in SaveMessage(): No text found !"}));
+
+  // A file that another program holds without sharing is neither written nor logged.
+  std::string other = dir.File("Other.dbx");
+  DbxWriter::Create(other);
+  DbxWriter(other).Append(DbxEnvelope{}, "Subject: x\r\n\r\ny");
+  DbxReader archive(other);
+  std::string target = dir.File("held.eml");
+  kestrelon::testing::WriteAll(target, "earlier");
+  platform::File holder;
+  ASSERT_TRUE(
+      holder.Open(target, platform::Access::ReadWrite, platform::kShareNone, platform::Disposition::OpenExisting));
+  EXPECT_FALSE(archive.SaveMessage(1, target));
+  holder.Close();
+  EXPECT_EQ(ReadAll(target), "earlier");
+  EXPECT_FALSE(std::filesystem::exists(other + ".log"));
+  ASSERT_TRUE(archive.SaveMessage(1, target));
+  EXPECT_EQ(ReadAll(target), "Subject: x\r\n\r\ny");
 }

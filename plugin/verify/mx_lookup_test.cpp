@@ -30,6 +30,8 @@ DnsZone TestZone() {
   zone.aliasFirst.insert("alias.test");
   zone.ns["parked.test"] = {"ns1.parked.test"};
   zone.silent.insert("slow.test");
+  zone.failing["broken.test"] = 2;    // server failure
+  zone.failing["refusing.test"] = 5;  // refused
   return zone;
 }
 
@@ -100,15 +102,30 @@ TEST_F(MxLookupTest, LookupThatOutlastsTheTimeoutCountsAsFound) {
   EXPECT_EQ(dns->QueryCount("slow.test", kMx), 1u);
 }
 
-TEST_F(MxLookupTest, UnreachableDnsMeansNotFound) {
-  // A port on which nobody answers: the query fails or times out, never hangs.
+TEST_F(MxLookupTest, FailedQueriesProveNothingAndTheSenderExists) {
+  SenderVerifier verifier(timeoutMs);
+  for (const char* domain : {"broken.test", "refusing.test"}) {
+    SCOPED_TRACE(domain);
+    MailExchangerInfo info = verifier.LookupMailExchanger(domain);
+    EXPECT_TRUE(info.found);
+    EXPECT_EQ(info.exchanger, "");
+  }
+  std::string sender = "someone@broken.test";
+  EXPECT_TRUE(verifier.VerifySender(sender));
+  EXPECT_EQ(dns->QueryCount("broken.test", kMx), 1u);
+
+  // A DNS server nobody answers on: the query fails, never hangs, and proves nothing.
   testing::SetEnv("KESTRELON_DNS_SERVER", "127.0.0.1:1");
+  SenderVerifier cut(timeoutMs);
+  EXPECT_TRUE(cut.LookupMailExchanger("example.test").found);
   std::string host;
-  EXPECT_FALSE(platform::DnsResolver::Open()->QueryFirstHost("example.test", platform::DnsRecordType::MX, 500, host));
+  EXPECT_EQ(platform::DnsResolver::Open()->QueryFirstHost("example.test", platform::DnsRecordType::MX, 500, host),
+            platform::DnsAnswer::Failed);
   EXPECT_EQ(host, "");
   // A server that cannot be parsed is not replaced by the system's resolver.
   testing::SetEnv("KESTRELON_DNS_SERVER", "not-an-address");
-  EXPECT_FALSE(platform::DnsResolver::Open()->QueryFirstHost("localhost", platform::DnsRecordType::NS, 500, host));
+  EXPECT_EQ(platform::DnsResolver::Open()->QueryFirstHost("localhost", platform::DnsRecordType::NS, 500, host),
+            platform::DnsAnswer::Failed);
 }
 
 TEST_F(MxLookupTest, VerifySenderEndToEnd) {
@@ -142,23 +159,48 @@ TEST_F(MxLookupTest, VerifySenderEndToEnd) {
   EXPECT_EQ(smtp.Connections(), 3);
 }
 
-TEST(DnsAnswer, MalformedMessagesAreRejected) {
+TEST(DnsAnswer, ResultCodesAndMalformedMessages) {
+  using platform::DnsAnswer;
+  using platform::DnsRecordType;
   std::string host = "stale";
-  EXPECT_FALSE(platform::ParseFirstHost(nullptr, 0, platform::DnsRecordType::MX, host));
+  EXPECT_EQ(platform::ParseFirstHost(nullptr, 0, DnsRecordType::MX, host), DnsAnswer::Failed);
   EXPECT_EQ(host, "");
+  // Headers without answers: no error, no such name, server failure, refused.
+  const unsigned char empty[] = {0x12, 0x34, 0x81, 0x80, 0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(platform::ParseFirstHost(empty, sizeof empty, DnsRecordType::MX, host), DnsAnswer::NoRecords);
+  const unsigned char nxdomain[] = {0x12, 0x34, 0x81, 0x83, 0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(platform::ParseFirstHost(nxdomain, sizeof nxdomain, DnsRecordType::NS, host), DnsAnswer::NoSuchName);
+  const unsigned char servfail[] = {0x12, 0x34, 0x81, 0x82, 0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(platform::ParseFirstHost(servfail, sizeof servfail, DnsRecordType::MX, host), DnsAnswer::Failed);
+  const unsigned char refused[] = {0x12, 0x34, 0x81, 0x85, 0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(platform::ParseFirstHost(refused, sizeof refused, DnsRecordType::MX, host), DnsAnswer::Failed);
   // Header of a response with one answer that is not there.
   const unsigned char truncated[] = {0x12, 0x34, 0x81, 0x80, 0, 0, 0, 1, 0, 0, 0, 0};
-  EXPECT_FALSE(platform::ParseFirstHost(truncated, sizeof truncated, platform::DnsRecordType::MX, host));
+  EXPECT_EQ(platform::ParseFirstHost(truncated, sizeof truncated, DnsRecordType::MX, host), DnsAnswer::Failed);
   // One MX answer whose data is cut short after the preference.
   const unsigned char shortData[] = {0x12, 0x34, 0x81, 0x80, 0, 0, 0, 1, 0, 0, 0, 0,
                                      0, 0, 15, 0, 1, 0, 0, 0, 60, 0, 2, 0, 10};
-  EXPECT_TRUE(platform::ParseFirstHost(shortData, sizeof shortData, platform::DnsRecordType::MX, host));
+  EXPECT_EQ(platform::ParseFirstHost(shortData, sizeof shortData, DnsRecordType::MX, host), DnsAnswer::Records);
   EXPECT_EQ(host, "");
   // The exchanger's name points outside the message.
   const unsigned char badPointer[] = {0x12, 0x34, 0x81, 0x80, 0, 0, 0, 1, 0, 0, 0, 0,
                                       0, 0, 15, 0, 1, 0, 0, 0, 60, 0, 4, 0, 10, 0xC0, 0xFF};
-  EXPECT_TRUE(platform::ParseFirstHost(badPointer, sizeof badPointer, platform::DnsRecordType::MX, host));
+  EXPECT_EQ(platform::ParseFirstHost(badPointer, sizeof badPointer, DnsRecordType::MX, host), DnsAnswer::Records);
   EXPECT_EQ(host, "");
+}
+
+TEST(DnsName, NamesThatCannotBeAsked) {
+  EXPECT_TRUE(platform::IsDnsName("example.test"));
+  EXPECT_TRUE(platform::IsDnsName("example.test."));
+  EXPECT_TRUE(platform::IsDnsName(std::string(63, 'a') + ".test"));
+  EXPECT_FALSE(platform::IsDnsName(std::string(64, 'a') + ".test"));
+  EXPECT_FALSE(platform::IsDnsName(""));
+  EXPECT_FALSE(platform::IsDnsName("."));
+  EXPECT_FALSE(platform::IsDnsName("a..test"));
+  EXPECT_FALSE(platform::IsDnsName(std::string("a\0b.test", 8)));
+  std::string label(63, 'a');
+  EXPECT_TRUE(platform::IsDnsName(label + "." + label + "." + label + "." + std::string(61, 'b')));
+  EXPECT_FALSE(platform::IsDnsName(label + "." + label + "." + label + "." + std::string(62, 'b')));
 }
 
 }  // namespace

@@ -116,18 +116,22 @@ MailExchangerInfo SenderVerifier::LookupMailExchanger(const std::string& domain)
   uint32_t budgetMs = timeoutMs + kQueryGraceMs;
   auto looked = platform::RunWithTimeout<MailExchangerInfo>(
       [query = m_dnsQuery, current, budgetMs]() mutable {
+        using platform::DnsAnswer;
         uint32_t start = platform::TickCount();
         std::string host;
-        if (query(current.domain, platform::DnsRecordType::MX, budgetMs, host)) {
+        DnsAnswer mx = query(current.domain, platform::DnsRecordType::MX, budgetMs, host);
+        if (mx == DnsAnswer::Records) {
           current.found = true;
           current.exchanger = host;
           return current;
         }
+        // A DNS that cannot be asked proves nothing about the domain.
+        current.found = true;
+        if (mx == DnsAnswer::Failed) return current;
         uint32_t spent = platform::TicksBetween(start, platform::TickCount());
-        if (spent < budgetMs &&
-            query(current.domain, platform::DnsRecordType::NS, budgetMs - spent, host)) {
-          current.found = true;
-        }
+        if (spent >= budgetMs) return current;
+        DnsAnswer ns = query(current.domain, platform::DnsRecordType::NS, budgetMs - spent, host);
+        current.found = ns == DnsAnswer::Records || ns == DnsAnswer::Failed;
         return current;
       },
       timeoutMs);
@@ -179,7 +183,8 @@ bool SenderVerifier::IsSmtpAvailable() {
     auto host = platform::RunWithTimeout<std::string>(
         [query = m_dnsQuery, domain = m_makerDomain, timeoutMs]() {
           std::string exchanger;
-          if (!query(domain, platform::DnsRecordType::MX, timeoutMs, exchanger)) {
+          if (query(domain, platform::DnsRecordType::MX, timeoutMs, exchanger) !=
+              platform::DnsAnswer::Records) {
             throw std::runtime_error("no mail exchanger");
           }
           return exchanger;

@@ -25,9 +25,10 @@ struct MailExchangerInfo {
   std::string exchanger;  // host to probe; empty when there is none or it is not to be probed
 };
 
-// A DNS query as the verifier needs it: true on success, `host` the first record's host.
-using DnsQueryFunction = std::function<bool(const std::string& name, platform::DnsRecordType type,
-                                            uint32_t timeoutMs, std::string& host)>;
+// A DNS query as the verifier needs it: what the DNS said, and with Records `host` the first
+// record's host (platform::DnsResolver::QueryFirstHost).
+using DnsQueryFunction = std::function<platform::DnsAnswer(
+    const std::string& name, platform::DnsRecordType type, uint32_t timeoutMs, std::string& host)>;
 
 struct SenderVerifierOptions {
   // The SMTP service (port) of every connection.
@@ -56,7 +57,9 @@ class SenderVerifier {
   SenderVerifier(const SenderVerifier&) = delete;
   SenderVerifier& operator=(const SenderVerifier&) = delete;
 
-  // The mail exchanger of `domain` (lower case), from the cache or the DNS.
+  // The mail exchanger of `domain` (lower case), from the cache or the DNS. Not found only
+  // when the DNS says the domain does not exist or has neither exchanger nor name servers;
+  // a query that fails or runs out of time leaves the domain found, without an exchanger.
   MailExchangerInfo LookupMailExchanger(const std::string& domain);
 
   // False only when the sender address is judged not to exist. Lower-cases the address in

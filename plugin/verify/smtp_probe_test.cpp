@@ -28,6 +28,7 @@ struct FakeDns {
   std::mutex mutex;
   std::map<std::string, std::string> mx;
   std::set<std::string> nsOnly;
+  std::set<std::string> failing;  // queries for these names fail (server failure, no answer)
   std::vector<std::string> queried;
   // Queries for these names wait until `release` is set, then answer with this exchanger.
   std::map<std::string, std::string> held;
@@ -41,24 +42,26 @@ struct FakeDns {
 
 DnsQueryFunction QueryOf(std::shared_ptr<FakeDns> dns) {
   return [dns](const std::string& name, platform::DnsRecordType type, uint32_t, std::string& host) {
+    using platform::DnsAnswer;
     std::unique_lock<std::mutex> lock(dns->mutex);
+    dns->queried.push_back(name);
     auto held = dns->held.find(name);
     if (held != dns->held.end()) {
-      dns->queried.push_back(name);
       std::string exchanger = held->second;
       lock.unlock();
       while (!*dns->release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
       host = exchanger;
-      return true;
+      return DnsAnswer::Records;
     }
-    dns->queried.push_back(name);
+    if (dns->failing.count(name)) return DnsAnswer::Failed;
     auto mx = dns->mx.find(name);
+    bool known = mx != dns->mx.end() || dns->nsOnly.count(name) > 0;
+    if (!known) return DnsAnswer::NoSuchName;
     if (type == platform::DnsRecordType::MX) {
-      if (mx == dns->mx.end()) return false;
+      if (mx == dns->mx.end()) return DnsAnswer::NoRecords;
       host = mx->second;
-      return true;
     }
-    return mx != dns->mx.end() || dns->nsOnly.count(name) > 0;
+    return DnsAnswer::Records;
   };
 }
 
@@ -285,6 +288,18 @@ TEST_F(SmtpProbeTest, AddressesThatAreNotAskedOverSmtp) {
   EXPECT_EQ(server->Connections(), 1);  // the availability test only
   EXPECT_EQ(dns->Count("postmaster"), 0u);
   EXPECT_EQ(timeoutMs, 1500u);
+}
+
+TEST_F(SmtpProbeTest, DnsFailureMeansExistsAndIsRemembered) {
+  auto server = Serve(SmtpScript{});
+  auto verifier = Verifier(*server);
+  dns->failing.insert("outage.test");
+  std::string sender = "someone@outage.test";
+  EXPECT_TRUE(verifier->VerifySender(sender));
+  std::string other = "other@outage.test";
+  EXPECT_TRUE(verifier->VerifySender(other));
+  EXPECT_EQ(dns->Count("outage.test"), 1u);  // no NS query after a failed one, then the cache
+  EXPECT_EQ(server->Connections(), 1);        // nothing to probe
 }
 
 TEST_F(SmtpProbeTest, FailedAvailabilityTestSwitchesVerificationOff) {

@@ -1,5 +1,6 @@
 #include "Lexisift/store/locked_mail_items_map.h"
 #include "Lexisift/store/mail_items_map.h"
+#include "Lexisift/store/shared_index_cache.h"
 #include "platform/file.h"
 #include "platform/process.h"
 #include "tests/store_reliability/mails.h"
@@ -198,4 +199,42 @@ TEST_F(StoreReliability, KilledSingleWriterLeavesAStoreTheNextOpenerCanUse) {
   }
   std::printf("killed single-writer workers learned %d mails in %d rounds\n", before, KillRounds());
   EXPECT_GE(Check(), 0);
+}
+
+// The worker ends itself after each write of its updates in turn, from the first to past
+// the last: the next opener always finds a sound store holding the mails that were
+// counted, whole, and no part of a later one but the mail that was being learned.
+TEST_F(StoreReliability, EndingAfterEachWriteOfAnUpdateLeavesWholeMails) {
+  const int mails = 2;
+  for (const char* mode : {"shared", "single"}) {
+    int points = 0;
+    for (int at = 1;; ++at) {
+      platform::RemoveFile(store_);
+      platform::RemoveFile(store_ + ".bak");
+      ForgetSharedIndexes();  // a store made anew by hand, which this process cannot see
+      platform::ChildProcess child;
+      ASSERT_TRUE(child.Start(WorkerPath(), {mode, store_, "p", std::to_string(mails), std::to_string(at)}));
+      int code = -2;
+      ASSERT_TRUE(child.Wait(code));
+      if (code == 0) break;
+      ASSERT_EQ(code, 3) << mode << " kill point " << at;
+      ++points;
+      int32_t learned = 0;
+      if (std::string(mode) == "shared") {
+        CLockedMailItemsMap map(store_);
+        learned = map.HamMails();
+        ExpectWholeMails(map, "p", learned, mails);
+        EXPECT_GE(map.GetItem("common").ham, learned);
+      } else {
+        CMailItemsMap map(store_);
+        learned = map.HamMails();
+        ExpectWholeMails(map, "p", learned, mails);
+        EXPECT_FALSE(platform::FileExists(store_ + ".corrupt")) << mode << " kill point " << at;
+      }
+      EXPECT_LE(learned, mails);
+      EXPECT_GE(Check(), 0) << mode << " kill point " << at;
+    }
+    // Each mail appends its new records, links and counts them, and counts the mail.
+    EXPECT_GE(points, 3 * mails) << mode;
+  }
 }

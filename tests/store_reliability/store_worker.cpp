@@ -1,7 +1,10 @@
-// store_worker shared|single STORE WORKER COUNT
+// store_worker shared|single STORE WORKER COUNT [KILL-AT]
 // Learns COUNT mails of WORKER as ham into STORE, opening and closing the store for each
 // mail: the shared store (file-locked) or the single-writer store (with its recovery and
 // backup). Exits 0 when all were learned, 1 on a store failure, 2 on bad arguments.
+// With KILL-AT the process ends at once, with exit code 3, at the store's KILL-AT-th
+// kill point: after that many writes of its updates.
+#include "Lexisift/store/kill_point.h"
 #include "Lexisift/store/locked_mail_items_map.h"
 #include "Lexisift/store/mail_items_map.h"
 #include "tests/store_reliability/mails.h"
@@ -10,10 +13,25 @@
 #include <cstdlib>
 #include <string>
 
+namespace {
+
+int killAt = 0;
+
+void CountKillPoint(const char*, uint64_t, size_t) {
+  if (--killAt == 0) std::_Exit(3);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  if (argc != 5) return 2;
+  if (argc != 5 && argc != 6) return 2;
   std::string mode = argv[1], store = argv[2], worker = argv[3];
   int count = std::atoi(argv[4]);
+  if (argc == 6) {
+    killAt = std::atoi(argv[5]);
+    if (killAt < 1) return 2;
+    kestrelon::SetKillPointHook(CountKillPoint);
+  }
   try {
     for (int i = 0; i < count; ++i) {
       kestrelon::TokenTable mail = kestrelon::reliability::Mail(worker, i);

@@ -56,6 +56,8 @@ expect "group took no part" 0 $'match 0 1\ngroup 1 0 1\n' -- match '{x}|{a}' "$w
 expect "bad start" 64 "" -- match 'a' "$work/t4" -1
 expect "start past the end" 1 $'nomatch\n' -- match 'a' "$work/t4" 99
 expect "missing file" 64 "" -- match 'a' "$work/missing"
+head -c 3000 /dev/zero | tr '\0' a > "$work/t5"
+expect "search gave up" 3 $'steplimit\n' -- match '{((a)|(aa))+}\0b' "$work/t5"
 
 # The filter commands over a store of their own.
 printf 'hello world' > "$work/hw"

@@ -1,5 +1,6 @@
 // lexisift match [--icase] PATTERN FILE [START]
-// Exit 0 with "match" and "group" lines, 1 for no match, 2 when the pattern does not compile.
+// Exit 0 with "match" and "group" lines, 1 for no match, 2 when the pattern does not compile,
+// 3 with "steplimit" when the search gave up at its step limit (the text may still match).
 #include "shared/pattern.h"
 #include "tools/lexisift/cli.h"
 
@@ -48,6 +49,10 @@ int RunMatch(const Args& args) {
   }
   kestrelon::PatternMatch m;
   if (!pattern.Search(text, start, m)) {
+    if (pattern.HitSearchLimit()) {
+      std::printf("steplimit\n");
+      return 3;
+    }
     std::printf("nomatch\n");
     return 1;
   }

@@ -26,7 +26,8 @@ const char* const kUsage =
     "                              id, flags (1 = unread), date received, sender, subject\n"
     "  delete STOREDIR ID          move an Inbox message into Deleted Items\n"
     "  move-back STOREDIR ID       move a Deleted Items message into the Inbox; prints the new id\n"
-    "  read STOREDIR ID            mark an Inbox message read\n"
+    "  read STOREDIR ID [Inbox|Deleted]\n"
+    "                              mark a message read (in the Inbox unless told)\n"
     "  contact STOREDIR ADDRESS [NAME]\n"
     "                              add a contact to the address book\n";
 
@@ -131,10 +132,17 @@ int MoveBack(const Args& args, std::ostream& out, std::ostream& err) {
 }
 
 int Read(const Args& args, std::ostream&, std::ostream& err) {
+  Folder folder = Folder::Inbox;
+  Args idArgs = args;
+  if (args.size() == 3) {
+    if (args[2] == "Deleted") folder = Folder::Deleted;
+    else if (args[2] != "Inbox") return Usage(err, "unknown folder " + args[2]);
+    idArgs.pop_back();
+  }
   uint32_t id = 0;
-  if (int rc = WithId(args, err, "read", id)) return rc;
-  if (MailStore(args[0]).SetRead(Folder::Inbox, id, true)) return 0;
-  err << "oe-client: no message " << id << " in the Inbox\n";
+  if (int rc = WithId(idArgs, err, "read", id)) return rc;
+  if (MailStore(args[0]).SetRead(folder, id, true)) return 0;
+  err << "oe-client: no message " << id << (folder == Folder::Inbox ? " in the Inbox\n" : " in Deleted Items\n");
   return kNotFound;
 }
 

@@ -2,6 +2,9 @@
 
 #include "platform/time.h"
 
+#include <algorithm>
+#include <string_view>
+
 namespace kestrelon::testing {
 
 namespace {
@@ -61,9 +64,18 @@ void ScriptedHttpServer::Serve(platform::TcpConnection& connection) {
   if (stop_) return;
   std::string reply = "HTTP/1.0 " + std::to_string(answer_.status) + " Scripted\r\n";
   if (!answer_.contentType.empty()) reply += "Content-Type: " + answer_.contentType + "\r\n";
+  if (!answer_.location.empty()) reply += "Location: " + answer_.location + "\r\n";
   reply += "Content-Length: " + std::to_string(answer_.body.size()) + "\r\nConnection: close\r\n\r\n";
-  reply += answer_.body;
-  connection.SendAll(reply, 5000);
+  // The first piece goes with the headers, each later one after the gap.
+  size_t pieces = static_cast<size_t>(answer_.bodyPieces > 1 ? answer_.bodyPieces : 1);
+  size_t pieceSize = std::max<size_t>(1, (answer_.body.size() + pieces - 1) / pieces);
+  reply += answer_.body.substr(0, pieceSize);
+  if (!connection.SendAll(reply, 5000)) return;
+  for (size_t at = pieceSize; at < answer_.body.size() && !stop_; at += pieceSize) {
+    for (uint32_t waited = 0; waited < answer_.pieceGapMs && !stop_; waited += kPollMs)
+      std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+    if (!connection.SendAll(std::string_view(answer_.body).substr(at, pieceSize), 5000)) return;
+  }
 }
 
 }  // namespace kestrelon::testing

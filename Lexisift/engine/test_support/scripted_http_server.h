@@ -1,5 +1,5 @@
 // A scripted HTTP server on 127.0.0.1 for tests: every request gets the same answer,
-// optionally after a delay; it records the request lines and stops by itself when
+// optionally after a delay and with its body trickling in; it records the request lines and stops by itself when
 // destroyed (or after a minute).
 #pragma once
 
@@ -19,6 +19,9 @@ struct HttpAnswer {
   std::string contentType = "text/html";  // empty: no Content-Type header
   std::string body;
   uint32_t delayMs = 0;  // before the answer is sent
+  int bodyPieces = 1;    // the body is sent in this many pieces after the headers,
+  uint32_t pieceGapMs = 0;  // this long apart
+  std::string location{};   // a Location header, when not empty
 };
 
 class ScriptedHttpServer {

@@ -31,9 +31,17 @@ TEST_F(AttachTest, MarksEveryWindowAndSubclassesOnlyTheClientsMainWindow) {
   // the toolbar is subclassed.
   EXPECT_EQ(Button(30101), "11\t30101\t9\t4\tDelete Spam");
   EXPECT_EQ(Lines("window ToolbarWindow32", "window").at(0), "\torigproc=1\tsubclassed=1");
-  // A main window offered again while the plug-in is attached is left alone.
+  // A main window offered again, or a second main window of the process, is left alone;
+  // closing the second one leaves the plug-in of the first at work.
   EXPECT_EQ(Lines("attach " + Plugin(), "attach"), std::vector<std::string>{"1"});
   EXPECT_EQ(CountButtons(30101), 1);
+  EXPECT_EQ(Lines("attach " + Plugin() + " second", "attach"), std::vector<std::string>{"1"});
+  Run("close-second");
+  Run("answer ok");
+  Run("deliver " + Sample("ham/01-sprint-review"));
+  EXPECT_EQ(ClosedBoxes().size(), 2u);  // the first-run scan's progress dialog and its box
+  Run("menus");
+  EXPECT_EQ(Lines("menu edit", "item").back(), "30101\tenabled\tDelete Spam");
 }
 
 TEST_F(AttachTest, MenusAreExtendedOnceAndProbabilitiesOnlyAboveDebugLevelTwo) {

@@ -159,8 +159,12 @@ std::vector<unsigned char> ScriptedDnsServer::Answer(const unsigned char* query,
     }
   }
 
+  auto failing = m_zone.failing.find(name);
+  if (failing != m_zone.failing.end()) records.clear();
+  uint16_t rcode = failing != m_zone.failing.end() ? failing->second : known ? 0 : 3;  // NXDOMAIN when unknown
+
   std::vector<unsigned char> out(query, query + 2);  // id
-  uint16_t flags = 0x8180 | (known ? 0 : 3);       // response, recursion; NXDOMAIN when unknown
+  uint16_t flags = 0x8180 | rcode;                 // response, recursion available
   Put16(out, flags);
   Put16(out, 1);
   Put16(out, static_cast<uint16_t>(records.size()));

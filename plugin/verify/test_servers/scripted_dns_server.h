@@ -1,6 +1,7 @@
 // A scripted DNS responder on 127.0.0.1 (UDP) for tests on Linux: it answers MX and NS
 // queries from a small zone, says NXDOMAIN for names it does not know, stays silent for the
-// names it is told to, records every query, and stops by itself when destroyed.
+// names it is told to, fails others with a given result code, records every query, and stops
+// by itself when destroyed.
 #pragma once
 
 #include <atomic>
@@ -19,6 +20,7 @@ struct DnsZone {
   std::map<std::string, std::vector<std::string>> ns;  // name -> name servers
   std::set<std::string> aliasFirst;  // MX answers of these names begin with a CNAME record
   std::set<std::string> silent;      // queries for these names get no answer
+  std::map<std::string, uint8_t> failing;  // these names get this result code (2, 5, ...)
 };
 
 struct DnsQueryRecord {

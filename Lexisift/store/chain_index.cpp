@@ -1,0 +1,171 @@
+#include "Lexisift/store/chain_index.h"
+
+#include "Lexisift/store/map_format.h"
+#include "Lexisift/store/map_item.h"
+
+#include <cstring>
+#include <new>
+
+namespace kestrelon {
+
+using namespace map_format;
+
+namespace {
+
+constexpr size_t kMinCapacity = 4096;
+constexpr size_t kBlockSize = 1 << 20;
+constexpr size_t kLongestRecord = kRecordHeaderSize + 255 + 1;  // what a length byte can claim
+
+// The record's length byte, key and terminator: what tells one record from another.
+void KeepIdentity(std::vector<unsigned char>& out, const unsigned char* record, size_t keyLength) {
+  out.assign(record + kKeyLengthOffset, record + kRecordHeaderSize + keyLength + 1);
+}
+
+}  // namespace
+
+uint64_t ChainIndex::Hash(std::string_view key) {
+  uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : key) {
+    h ^= c;
+    h *= 1099511628211ull;
+  }
+  // Mix the high bits well: they choose the slot and make the tag.
+  h ^= h >> 33;
+  h *= 0xff51afd7ed558ccdull;
+  h ^= h >> 33;
+  h *= 0xc4ceb9fe1a85ec53ull;
+  h ^= h >> 33;
+  return h;
+}
+
+void ChainIndex::Clear() {
+  built_ = false;
+  size_ = 0;
+  entries_.clear();
+  entries_.shrink_to_fit();
+  mask_ = 0;
+  shift_ = 32;
+  count_ = 0;
+  tails_.clear();
+  distrusted_.clear();
+  lastRecord_ = 0;
+  lastKey_.clear();
+}
+
+void ChainIndex::Resize(size_t capacity) {
+  std::vector<Entry> old;
+  old.swap(entries_);
+  entries_.assign(capacity, Entry{});
+  mask_ = capacity - 1;
+  shift_ = 32;
+  for (size_t c = capacity; c > 1; c >>= 1) --shift_;
+  count_ = 0;
+  for (const Entry& e : old)
+    if (e.offset != 0) Insert(e.tag, e.offset);
+}
+
+void ChainIndex::Insert(uint32_t tag, uint32_t offset) {
+  for (size_t i = tag >> shift_;; i = (i + 1) & mask_) {
+    if (entries_[i].offset == 0) {
+      entries_[i] = Entry{offset, tag};
+      ++count_;
+      return;
+    }
+  }
+}
+
+void ChainIndex::Add(uint32_t bucket, std::string_view key, uint64_t hash, uint32_t offset) {
+  // At most four fifths full, so that a search for an absent key stops soon.
+  if ((count_ + 1) * 5 > entries_.size() * 4) Resize(entries_.size() * 2);
+  Insert(Tag(hash), offset);
+  tails_[bucket] = offset;
+  Extend(key, offset);
+}
+
+void ChainIndex::Extend(std::string_view key, uint32_t offset) {
+  lastRecord_ = offset;
+  lastKey_.assign(1, static_cast<unsigned char>(key.size()));
+  lastKey_.insert(lastKey_.end(), key.begin(), key.end());
+  lastKey_.push_back(0);
+  size_ = static_cast<uint64_t>(offset) + kRecordHeaderSize + key.size() + 1;
+}
+
+bool ChainIndex::Build(platform::File& file, uint64_t size) {
+  Clear();
+  if (size < kTableSize || size > UINT32_MAX) return false;  // such files are left to the walk
+  try {
+    tails_.assign(kBucketCount, 0);
+    distrusted_.assign((kBucketCount + 63) / 64, 0);
+    // Where each trusted chain's next link points: the record the scan must meet there.
+    std::vector<uint32_t> expected(kBucketCount, 0);
+    std::vector<unsigned char> block(kBlockSize + kLongestRecord);
+    size_t got = 0;
+    if (!file.ReadAt(0, block.data(), kTableSize, got) || got < kTableSize) {
+      Clear();
+      return false;
+    }
+    for (uint32_t b = 0; b < kBucketCount; ++b) {
+      const unsigned char* slot = &block[static_cast<size_t>(b) * kRecordHeaderSize];
+      tails_[b] = b * kRecordHeaderSize;
+      expected[b] = ReadU32(slot + kNextOffset);
+      // A slot whose length byte could match a key is compared like a record by the walk.
+      if (slot[kKeyLengthOffset] >= 1 && slot[kKeyLengthOffset] <= kMaxKeyLength) Distrust(b);
+    }
+    size_t capacity = kMinCapacity;
+    while (capacity * 4 < (size - kTableSize) / 16 * 5) capacity *= 2;
+    Resize(capacity);
+    built_ = true;  // Find works from here on
+
+    uint64_t blockStart = 0, blockEnd = 0;
+    uint64_t q = kTableSize;
+    unsigned char candidate[kRecordHeaderSize + kMaxKeyLength + 1];
+    while (q + kRecordHeaderSize <= size) {
+      if (q + kLongestRecord > blockEnd && blockEnd < size) {
+        if (!file.ReadAt(q, block.data(), block.size(), got)) break;
+        blockStart = q;
+        blockEnd = q + got;
+      }
+      if (q + kRecordHeaderSize > blockEnd) break;
+      const unsigned char* r = &block[static_cast<size_t>(q - blockStart)];
+      const uint8_t length = r[kKeyLengthOffset];
+      const uint64_t end = q + kRecordHeaderSize + length + 1;
+      if (end > size || end > blockEnd) break;
+      lastRecord_ = static_cast<uint32_t>(q);
+      KeepIdentity(lastKey_, r, length);
+      if (length >= 1 && length <= kMaxKeyLength && r[kRecordHeaderSize + length] == 0) {
+        std::string_view key(reinterpret_cast<const char*>(r + kRecordHeaderSize), length);
+        uint32_t b = Bucket(key);
+        if (expected[b] == q && Trusted(b)) {
+          uint64_t h = Hash(key);
+          // A key stored twice in one chain: the walk finds the first.
+          bool twice = Find(h, [&](uint32_t at) {
+            size_t n = 0;
+            return file.ReadAt(at, candidate, kRecordHeaderSize + length + 1, n) &&
+                   n == kRecordHeaderSize + length + 1u && candidate[kKeyLengthOffset] == length &&
+                   std::memcmp(candidate + kRecordHeaderSize, key.data(), length + 1u) == 0;
+          });
+          if (!twice) {
+            if ((count_ + 1) * 5 > entries_.size() * 4) Resize(entries_.size() * 2);
+            Insert(Tag(h), static_cast<uint32_t>(q));
+          }
+          tails_[b] = static_cast<uint32_t>(q);
+          uint32_t next = ReadU32(r + kNextOffset);
+          expected[b] = next;
+          if (next != 0 && next <= q) Distrust(b);  // a chain pointing back loops
+        }
+      }
+      q = end;
+    }
+    // A link that met no record: into the middle of one, past the end, or at a record
+    // of another bucket.
+    for (uint32_t b = 0; b < kBucketCount; ++b)
+      if (expected[b] != 0) Distrust(b);
+    size_ = size;
+    return true;
+  } catch (const std::bad_alloc&) {
+    Clear();
+    return false;
+  }
+}
+
+}  // namespace kestrelon

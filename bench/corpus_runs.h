@@ -1,0 +1,81 @@
+// One timed run of a filter over the corpus split: learn the ham and spam folders, then
+// classify-and-learn the checked folders in order. Our single-writer filter takes the
+// mail files; the shared (file-locked) filter takes header and body texts and opens its
+// store for every mail; bogofilter runs in bulk mode, one process per folder.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+struct CheckedGroup {
+  std::string name;
+  bool spam;
+  std::vector<std::string> files;
+};
+
+struct CorpusSplit {
+  std::vector<std::string> learnHam;
+  std::vector<std::string> learnSpam;
+  std::vector<CheckedGroup> checked;
+  size_t Learned() const { return learnHam.size() + learnSpam.size(); }
+  size_t Checked() const;
+};
+
+struct GroupVerdicts {
+  size_t mails = 0;
+  size_t spam = 0;
+  size_t unsure = 0;  // bogofilter's third answer: neither caught nor a false alarm
+};
+
+// Seconds of wall-clock time and of processor time (this process's, or for bogofilter
+// its processes'): the machine is shared, and processor time shows the work itself.
+struct Seconds {
+  double wall = 0;
+  double cpu = 0;
+};
+
+struct Run {
+  bool done = false;
+  size_t learned = 0;
+  Seconds learn;
+  size_t processed = 0;
+  Seconds process;
+  std::string verdicts;  // one letter per checked mail: S, H or U
+  std::map<std::string, GroupVerdicts> groups;
+  static double Rate(size_t mails, double seconds) { return seconds > 0 ? static_cast<double>(mails) / seconds : 0; }
+  double LearnRate() const { return Rate(learned, learn.wall); }
+  double ProcessRate() const { return Rate(processed, process.wall); }
+  double LearnCpuRate() const { return Rate(learned, learn.cpu); }
+  double ProcessCpuRate() const { return Rate(processed, process.cpu); }
+};
+
+// Learns `files` into the single-writer store at `store`, even-numbered ones as ham and
+// odd-numbered ones as spam; returns the seconds taken, or a negative value on failure.
+double GrowSingleWriter(const std::string& store, const std::vector<std::string>& files);
+
+bool RunSingleWriter(const std::string& store, const CorpusSplit& split, Run& run);
+bool RunShared(const std::string& store, const CorpusSplit& split, Run& run);
+
+// bogofilter with its database in `home`.
+class Bogofilter {
+ public:
+  Bogofilter(std::string program, std::filesystem::path home) : program_(std::move(program)), home_(std::move(home)) {}
+  // Learns the files of `list` (one name a line) as ham (-n) or spam (-s).
+  bool Learn(const std::filesystem::path& list, bool spam);
+  bool RunSplit(const CorpusSplit& split, const std::filesystem::path& lists, Run& run);
+
+ private:
+  bool Bulk(const std::string& options, const std::filesystem::path& list, std::vector<std::string>& lines);
+
+  std::string program_;
+  std::filesystem::path home_;
+};
+
+bool WriteList(const std::filesystem::path& path, const std::vector<std::string>& files);
+
+}  // namespace bench
