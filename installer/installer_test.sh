@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The 64-bit installer as a user runs it, in a fresh Wine prefix: a silent installation;
 # the installed files, the server's ProgIDs (used from a script host), the Startup entry
-# and the running starter; then the uninstaller, after which nothing of ours is left.
+# and the running starter; the stand-in client, started afresh from a folder of its own,
+# gets the plug-in through the starter's hook and judges mail; then the uninstaller, after
+# which nothing of ours is left but the mail data the filter learned.
 #   installer/installer_test.sh SETUP.exe BUILD_BIN_FOLDER
 set -u
 source "$(dirname "$0")/../scripts/wine-prefix.sh"
@@ -14,8 +16,9 @@ program=$drive/Program\ Files/Kestrelon
 step() { echo "--- $*"; }
 fail() { echo "FAIL: $*"; exit 1; }
 
-# Every file and folder of ours anywhere on drive C:, as "./path" lines.
-our_files() { (cd "$drive" && find . \( -iname '*kestrelon*' -o -iname '*lexisift*' \) | sort); }
+# Every file and folder of ours anywhere on drive C:, as "./path" lines, but for what the
+# filter learned in the client's store folder C:\Mail, which is the user's and stays.
+our_files() { (cd "$drive" && find . \( -iname '*kestrelon*' -o -iname '*lexisift*' \) -not -path './Mail/*' | sort); }
 # Every registry line that names us.
 our_registry() {
   "$WINE" regedit /E 'C:\registry.reg' || fail "regedit /E"
@@ -24,8 +27,10 @@ our_registry() {
 }
 # The process ids of starters running in this prefix.
 starters() {
-  for pid in $(pgrep -f 'KestrelonStarter\.exe'); do
-    tr '\0' '\n' < /proc/$pid/environ 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$pid"
+  local process
+  for process in /proc/[0-9]*; do
+    tr '\0' '\n' < "$process/cmdline" 2>/dev/null | grep -q 'KestrelonStarter\.exe' &&
+      tr '\0' '\n' < "$process/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "${process#/proc/}"
   done
 }
 startup_folder() {
@@ -85,6 +90,17 @@ done
 step "the starter runs"
 [ "$(starters | wc -l)" = 1 ] || fail "starters running: $(starters | wc -l)"
 
+step "the client started afresh gets the plug-in through the starter's hook"
+# The stand-in client in a folder of its own, as the real client lives in its own folder:
+# the plug-in it loads by bare name must come from where the installer put it.
+client=$drive/Program\ Files/Outlook\ Express
+mkdir -p "$client"
+cp "$bin/oe-window.exe" "$bin/MSOE.dll" "$bin/WAB32.dll" "$bin/installed_client_check.exe" "$client/"
+(cd "$client" && KESTRELON_CHECK_STORE='C:\Mail' "$WINE" installed_client_check.exe) ||
+  fail "the installed filter in the client"
+rm -rf "$client"
+[ "$(starters | wc -l)" = 1 ] || fail "starters running after the client: $(starters | wc -l)"
+
 step "uninstall"
 "$WINE" "C:\\Program Files\\Kestrelon\\Uninstall.exe" /S || fail "uninstaller exit code $?"
 # The uninstaller runs on from a copy of itself; every process ends, the starter too.
@@ -106,4 +122,7 @@ done <<< "$(our_files)"
 "$WINE" wineboot -r >/dev/null 2>&1
 "$WINESERVER" -w
 [ -z "$(our_files)" ] || fail "files after uninstalling: $(our_files)"
+for f in Kestrelon.dat Kestrelon.log Kestrelon.msg; do
+  [ -f "$drive/Mail/$f" ] || fail "the learned data $f is gone"
+done
 echo "installer test passed"
