@@ -29,6 +29,7 @@ struct RegValue {
   std::string data;  // the stored bytes; strings keep the terminating NUL they were stored with
 };
 
+// A call that fails leaves its reason for platform::LastSystemError.
 class RegistryKey {
  public:
   RegistryKey() = default;

@@ -3,6 +3,7 @@
 #include "Lexisift/server/module_count.h"
 #include "Lexisift/server/registration.h"
 #include "platform/library.h"
+#include "platform/worker.h"
 
 #ifdef _WIN32
 // Exported through lexisift.def, which keeps the names undecorated on 32-bit Windows.
@@ -40,7 +41,10 @@ KESTRELON_EXPORT DllGetClassObject(REFCLSID clsid, REFIID riid, void** object) {
   return CLASS_E_CLASSNOTAVAILABLE;
 }
 
-KESTRELON_EXPORT DllCanUnloadNow() { return kestrelon::module::CanUnload() ? S_OK : S_FALSE; }
+// Not while a worker that a filter gave up on (a link still being opened) runs our code.
+KESTRELON_EXPORT DllCanUnloadNow() {
+  return kestrelon::module::CanUnload() && platform::LiveWorkers() == 0 ? S_OK : S_FALSE;
+}
 
 KESTRELON_EXPORT DllRegisterServer() {
   [[maybe_unused]] NeutralThreadLocale locale;

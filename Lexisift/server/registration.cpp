@@ -3,6 +3,7 @@
 #include "Lexisift/server/object_map.h"
 #include "Lexisift/server/type_library_registration.h"
 #include "platform/registry.h"
+#include "platform/system_error.h"
 #include "shared/mail_filter_interface.h"
 
 #include <cstdio>
@@ -16,46 +17,63 @@ using platform::RegistryKey;
 
 constexpr const char* kServerName = "Lexisift";
 constexpr const char* kServerFile = "Lexisift.DLL";
-constexpr HRESULT kCannotWrite = SELFREG_E_CLASS;
+
+// The reason of the registry call that just failed; never a success code.
+HRESULT Failure() {
+  HRESULT hr = platform::LastSystemError();
+  return FAILED(hr) ? hr : E_FAIL;
+}
 
 // Creates `subkey` under HKEY_CLASSES_ROOT and sets its default value (when given) and
 // one named value (when given).
-bool WriteKey(const std::string& subkey, const char* defaultValue, const char* name = nullptr,
-              const std::string& value = {}) {
+HRESULT WriteKey(const std::string& subkey, const char* defaultValue, const char* name = nullptr,
+                 const std::string& value = {}) {
   RegistryKey key;
-  if (!key.Create(Hive::ClassesRoot, subkey)) return false;
-  if (defaultValue && !key.WriteString("", defaultValue)) return false;
-  if (name && !key.WriteString(name, value)) return false;
-  return true;
+  if (!key.Create(Hive::ClassesRoot, subkey)) return Failure();
+  if (defaultValue && !key.WriteString("", defaultValue)) return Failure();
+  if (name && !key.WriteString(name, value)) return Failure();
+  return S_OK;
 }
 
-bool RemoveKey(const std::string& subkey) {
+HRESULT RemoveKey(const std::string& subkey) {
   RegistryKey probe;
-  if (!probe.Open(Hive::ClassesRoot, subkey)) return true;  // nothing to remove
+  if (!probe.Open(Hive::ClassesRoot, subkey)) return S_OK;  // nothing to remove
   probe.Close();
-  return RegistryKey::DeleteTree(Hive::ClassesRoot, subkey);
+  return RegistryKey::DeleteTree(Hive::ClassesRoot, subkey) ? S_OK : Failure();
 }
 
-bool RegisterClass(const ServedClass& c, const std::string& serverPath) {
+// Runs the steps in order and returns the first failure, or S_OK.
+template <class... Steps>
+HRESULT FirstFailure(Steps... steps) {
+  HRESULT hr = S_OK;
+  ((SUCCEEDED(hr) ? (hr = steps(), 0) : 0), ...);
+  return hr;
+}
+
+HRESULT RegisterClass(const ServedClass& c, const std::string& serverPath) {
   const std::string progId = c.progId;
   const std::string versioned = progId + ".1";
   const std::string clsid = GuidText(*c.clsid);
   const std::string classKey = "CLSID\\" + clsid;
-  if (!RemoveKey(classKey)) return false;  // the class key is replaced whole
-  return WriteKey(versioned, c.friendlyName) && WriteKey(versioned + "\\CLSID", clsid.c_str()) &&
-         WriteKey(progId, c.friendlyName) && WriteKey(progId + "\\CLSID", clsid.c_str()) &&
-         WriteKey(progId + "\\CurVer", versioned.c_str()) &&
-         WriteKey(classKey, c.friendlyName, "AppID", GuidText(APPID_Lexisift)) &&
-         WriteKey(classKey + "\\ProgID", versioned.c_str()) &&
-         WriteKey(classKey + "\\VersionIndependentProgID", progId.c_str()) &&
-         WriteKey(classKey + "\\Programmable", nullptr) &&
-         WriteKey(classKey + "\\InprocServer32", serverPath.c_str(), "ThreadingModel", "apartment") &&
-         WriteKey(classKey + "\\TypeLib", GuidText(LIBID_Lexisift).c_str());
+  return FirstFailure(
+      [&] { return RemoveKey(classKey); },  // the class key is replaced whole
+      [&] { return WriteKey(versioned, c.friendlyName); },
+      [&] { return WriteKey(versioned + "\\CLSID", clsid.c_str()); },
+      [&] { return WriteKey(progId, c.friendlyName); },
+      [&] { return WriteKey(progId + "\\CLSID", clsid.c_str()); },
+      [&] { return WriteKey(progId + "\\CurVer", versioned.c_str()); },
+      [&] { return WriteKey(classKey, c.friendlyName, "AppID", GuidText(APPID_Lexisift)); },
+      [&] { return WriteKey(classKey + "\\ProgID", versioned.c_str()); },
+      [&] { return WriteKey(classKey + "\\VersionIndependentProgID", progId.c_str()); },
+      [&] { return WriteKey(classKey + "\\Programmable", nullptr); },
+      [&] { return WriteKey(classKey + "\\InprocServer32", serverPath.c_str(), "ThreadingModel", "apartment"); },
+      [&] { return WriteKey(classKey + "\\TypeLib", GuidText(LIBID_Lexisift).c_str()); });
 }
 
-bool UnregisterClass(const ServedClass& c) {
+HRESULT UnregisterClass(const ServedClass& c) {
   const std::string progId = c.progId;
-  return RemoveKey(progId + ".1") && RemoveKey(progId) && RemoveKey("CLSID\\" + GuidText(*c.clsid));
+  return FirstFailure([&] { return RemoveKey(progId + ".1"); }, [&] { return RemoveKey(progId); },
+                      [&] { return RemoveKey("CLSID\\" + GuidText(*c.clsid)); });
 }
 
 }  // namespace
@@ -70,26 +88,27 @@ std::string GuidText(const GUID& g) {
 
 HRESULT RegisterServer(const std::string& serverPath) {
   const std::string appId = GuidText(APPID_Lexisift);
-  if (!WriteKey("AppID\\" + appId, kServerName) ||
-      !WriteKey(std::string("AppID\\") + kServerFile, nullptr, "AppID", appId))
-    return kCannotWrite;
+  HRESULT hr = FirstFailure([&] { return WriteKey("AppID\\" + appId, kServerName); },
+                            [&] { return WriteKey(std::string("AppID\\") + kServerFile, nullptr, "AppID", appId); });
   size_t count = 0;
   const ServedClass* classes = ServedClasses(count);
-  for (size_t i = 0; i < count; ++i)
-    if (!RegisterClass(classes[i], serverPath)) return kCannotWrite;
+  for (size_t i = 0; i < count && SUCCEEDED(hr); ++i) hr = RegisterClass(classes[i], serverPath);
+  if (FAILED(hr)) return hr;
   return RegisterTypeLibrary(serverPath);
 }
 
+// Removes as much as it can; the first failure is what it reports.
 HRESULT UnregisterServer() {
   HRESULT result = S_OK;
+  auto keep = [&result](HRESULT hr) {
+    if (SUCCEEDED(result)) result = hr;
+  };
   size_t count = 0;
   const ServedClass* classes = ServedClasses(count);
-  for (size_t i = 0; i < count; ++i)
-    if (!UnregisterClass(classes[i])) result = kCannotWrite;
-  HRESULT typeLibrary = UnregisterTypeLibrary();
-  if (SUCCEEDED(result)) result = typeLibrary;
-  if (!RemoveKey("AppID\\" + GuidText(APPID_Lexisift)) || !RemoveKey(std::string("AppID\\") + kServerFile))
-    result = kCannotWrite;
+  for (size_t i = 0; i < count; ++i) keep(UnregisterClass(classes[i]));
+  keep(UnregisterTypeLibrary());
+  keep(RemoveKey("AppID\\" + GuidText(APPID_Lexisift)));
+  keep(RemoveKey(std::string("AppID\\") + kServerFile));
   return result;
 }
 

@@ -4,12 +4,14 @@
 // Test groups: SelfRegistration.* loads the server beside this program, registers it,
 // runs the Registered checks, unregisters and runs the Unregistered checks. Registered.*
 // and Unregistered.* alone serve a server registered or unregistered from outside.
+#include "Lexisift/engine/test_support/scripted_http_server.h"
 #include "platform/com_activation.h"
 #include "platform/library.h"
 #include "platform/registry.h"
 #include "shared/interesting_tokens.h"
 #include "shared/log_interface.h"
 #include "shared/mail_filter_interface.h"
+#include "plugin/verify/test_servers/test_env.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +20,7 @@
 #include <fstream>
 #include <iterator>
 #include <set>
+#include <thread>
 
 using namespace kestrelon;
 using platform::Hive;
@@ -259,4 +262,64 @@ TEST_F(SelfRegistration, RegisterTwiceUseAndUnregister) {
   ASSERT_EQ(CallServer("DllUnregisterServer"), S_OK);
   ExpectUnregistered();
   EXPECT_EQ(CallServer("DllUnregisterServer"), S_OK);  // unregistering again is harmless
+}
+
+#ifndef _WIN32
+TEST_F(SelfRegistration, AFailedRegistryWriteReportsItsOwnReason) {
+  // A registry whose HKEY_CLASSES_ROOT cannot hold keys: the reason of the first failed
+  // write comes back (the path is not found), not a general "class not registered".
+  std::string root = ScratchFolder("kestrelon-registry-broken");
+  std::ofstream(root + "/HKEY_CLASSES_ROOT") << "not a folder";
+  setenv("KESTRELON_REGISTRY", root.c_str(), 1);
+  EXPECT_EQ(CallServer("DllRegisterServer"), static_cast<HRESULT>(0x80070003));  // ERROR_PATH_NOT_FOUND
+}
+#endif
+
+// A filter whose link scan gave up on a slow server leaves a worker running the server's
+// code: the server must not be unloaded until that worker has left it.
+TEST(Unloading, NotWhileAWorkerGivenUpOnStillRuns) {
+  kestrelon::testing::ScriptedHttpServer slow({200, "text/html", "<p>late words</p>", 3000});
+  kestrelon::testing::SetEnv("KESTRELON_ONLINE", "1");
+  std::string folder = ScratchFolder("kestrelon-unloading");
+  void* library = platform::LoadLibraryFile(ServerPath());
+  ASSERT_NE(library, nullptr);
+  using GetClassObject = HRESULT(STDMETHODCALLTYPE*)(REFCLSID, REFIID, void**);
+  auto getClassObject = reinterpret_cast<GetClassObject>(platform::LibraryExport(library, "DllGetClassObject"));
+  auto canUnloadNow = reinterpret_cast<EntryPoint>(platform::LibraryExport(library, "DllCanUnloadNow"));
+  ASSERT_TRUE(getClassObject && canUnloadNow);
+
+  IClassFactory* factory = nullptr;
+  ASSERT_EQ(getClassObject(CLSID_MailFilter, IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+  IMailFilter* filter = nullptr;
+  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IMailFilter, reinterpret_cast<void**>(&filter)), S_OK);
+  factory->Release();
+  Bstr store(folder + "/Kestrelon.dat");
+  ASSERT_EQ(filter->Init(store.value), S_OK);
+  ASSERT_EQ(filter->put_HTTPScanTimeout(1), S_OK);
+  std::string header = "Subject: hello", body = "see " + slow.Url("/late");
+  VARIANT_BOOL bad = VARIANT_FALSE;
+  EXPECT_EQ(filter->ProcessMailStream(header.data(), body.data(), &bad), S_OK);  // gives up after 1 s
+  filter->Release();
+  EXPECT_EQ(canUnloadNow(), S_FALSE);
+
+#ifdef _WIN32
+  // Let go of the library as COM would: the worker's own reference keeps it loaded, and
+  // once the worker has left it, it goes.
+  HMODULE module = static_cast<HMODULE>(library);
+  ASSERT_TRUE(FreeLibrary(module));
+  EXPECT_EQ(GetModuleHandleA(ServerPath().c_str()), module);
+  bool unloaded = false;
+  for (int i = 0; i < 400 && !unloaded; ++i) {
+    Sleep(25);
+    unloaded = GetModuleHandleA(ServerPath().c_str()) == nullptr;
+  }
+  EXPECT_TRUE(unloaded);
+#else
+  bool idle = false;
+  for (int i = 0; i < 400 && !idle; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    idle = canUnloadNow() == S_OK;
+  }
+  EXPECT_TRUE(idle);
+#endif
 }

@@ -16,6 +16,14 @@ HKEY Root(Hive hive) {
 
 HKEY AsKey(void* k) { return static_cast<HKEY>(k); }
 
+// The registry functions return their error instead of setting the thread's last error;
+// a failure is passed on there, where LastSystemError finds it.
+bool Succeeded(LONG rc) {
+  if (rc == ERROR_SUCCESS) return true;
+  SetLastError(static_cast<DWORD>(rc));
+  return false;
+}
+
 // Deletes `name` below `parent` with all its subkeys, deepest first. Windows XP has no
 // RegDeleteTree, and RegDeleteKey refuses a key that still has subkeys.
 LONG DeleteKeyAndSubkeys(HKEY parent, const char* name) {
@@ -53,7 +61,7 @@ RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
 bool RegistryKey::Open(Hive hive, const std::string& subkey, bool writable) {
   Close();
   HKEY k = nullptr;
-  if (RegOpenKeyExA(Root(hive), subkey.c_str(), 0, writable ? KEY_READ | KEY_WRITE : KEY_READ, &k) != ERROR_SUCCESS)
+  if (!Succeeded(RegOpenKeyExA(Root(hive), subkey.c_str(), 0, writable ? KEY_READ | KEY_WRITE : KEY_READ, &k)))
     return false;
   key_ = k;
   return true;
@@ -62,8 +70,7 @@ bool RegistryKey::Open(Hive hive, const std::string& subkey, bool writable) {
 bool RegistryKey::Create(Hive hive, const std::string& subkey) {
   Close();
   HKEY k = nullptr;
-  if (RegCreateKeyExA(Root(hive), subkey.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &k, nullptr) !=
-      ERROR_SUCCESS)
+  if (!Succeeded(RegCreateKeyExA(Root(hive), subkey.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, &k, nullptr)))
     return false;
   key_ = k;
   return true;
@@ -91,12 +98,14 @@ bool RegistryKey::Read(const std::string& name, RegValue& value) const {
 }
 
 bool RegistryKey::Write(const std::string& name, uint32_t type, const std::string& data) {
-  return key_ && RegSetValueExA(AsKey(key_), name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
-                                static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
+  if (!key_) return Succeeded(ERROR_INVALID_HANDLE);
+  return Succeeded(RegSetValueExA(AsKey(key_), name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                                  static_cast<DWORD>(data.size())));
 }
 
 bool RegistryKey::DeleteValue(const std::string& name) {
-  return key_ && RegDeleteValueA(AsKey(key_), name.c_str()) == ERROR_SUCCESS;
+  if (!key_) return Succeeded(ERROR_INVALID_HANDLE);
+  return Succeeded(RegDeleteValueA(AsKey(key_), name.c_str()));
 }
 
 std::vector<std::string> RegistryKey::SubkeyNames() const {
@@ -112,7 +121,7 @@ std::vector<std::string> RegistryKey::SubkeyNames() const {
 }
 
 bool RegistryKey::DeleteTree(Hive hive, const std::string& subkey) {
-  return DeleteKeyAndSubkeys(Root(hive), subkey.c_str()) == ERROR_SUCCESS;
+  return Succeeded(DeleteKeyAndSubkeys(Root(hive), subkey.c_str()));
 }
 
 }  // namespace platform

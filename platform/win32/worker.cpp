@@ -35,10 +35,23 @@ void AddLive(int delta) {
   LeaveCriticalSection(LiveLock());
 }
 
+// The library (or program) this code was loaded from, with one reference more. A worker
+// holds it while it runs and gives it back as it exits, so that a library unloaded
+// meanwhile (COM freeing an unused server, the plug-in's tear-down) stays in memory
+// until its last worker has left its code. Null when no reference could be taken.
+HMODULE ReferenceOwnModule() {
+  HMODULE module = nullptr;
+  if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                          reinterpret_cast<LPCWSTR>(reinterpret_cast<const void*>(&ReferenceOwnModule)), &module))
+    return nullptr;
+  return module;
+}
+
 // What the caller and the worker share; freed by whichever lets go last.
 struct WorkerBlock {
   std::function<void()> work;
   HANDLE done = nullptr;
+  HMODULE module = nullptr;  // the worker's reference to its own code
   std::atomic<int> refs{2};
 
   void Release() {
@@ -57,9 +70,12 @@ DWORD WINAPI WorkerMain(void* param) {
     // Nothing escapes a worker; the caller sees a finished worker without a result.
   }
   block->work = nullptr;
+  HMODULE module = block->module;
   SetEvent(block->done);
   block->Release();
   AddLive(-1);
+  // Giving the reference back may unload this code: leave without returning into it.
+  if (module != nullptr) FreeLibraryAndExitThread(module, 0);
   return 0;
 }
 
@@ -73,9 +89,11 @@ WorkerWait RunOnWorker(std::function<void()> work, uint32_t timeoutMs) {
     delete block;
     return WorkerWait::NotStarted;
   }
+  block->module = ReferenceOwnModule();
   AddLive(1);
   HANDLE thread = CreateThread(nullptr, 0, WorkerMain, block, 0, nullptr);
   if (thread == nullptr) {
+    if (block->module != nullptr) FreeLibrary(block->module);
     AddLive(-1);
     block->refs = 1;
     block->Release();
