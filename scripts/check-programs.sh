@@ -8,8 +8,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# Programs the scripts and tests call by name, resolved through PATH as they are.
-by_name=(cmake ctest ninja x86_64-w64-mingw32-objdump)
+# Programs the scripts, tests and build call by name, resolved through PATH as they are
+# (CMake writes the resource compiler into its rules without a path).
+by_name=(cmake ctest ninja x86_64-w64-mingw32-objdump x86_64-w64-mingw32-windres
+  i686-w64-mingw32-windres)
 # Programs called by path.
 by_path=(/usr/lib/wine/wine64 /usr/lib/wine/wineserver)
 
@@ -22,10 +24,15 @@ in_base_system() {
   [[ "$fields" == yes* || "$fields" == *required ]]
 }
 
-# Every program a configured build found: compilers, linkers, archivers, the resource and
-# IDL compilers, the build tool (the executables among its cache's file paths).
+# Every program a configured build calls: compilers, archivers, the resource and IDL
+# compilers, the installer compiler, the test runners. These are the executables named by
+# path in the commands of its generated build files and in its test files; a tool CMake
+# merely found (a linker or strip program it probes for but never runs) does not count.
 programs_of_build() {
-  sed -n 's/^[A-Za-z0-9_]*:FILEPATH=\(\/.*\)$/\1/p' "$1/CMakeCache.txt" | while IFS= read -r path; do
+  local build=$1
+  { find "$build" -name '*.ninja' -print0 | xargs -0 grep -hE '^ *(command|COMMAND) = '
+    find "$build" -name CTestTestfile.cmake -print0 | xargs -0 cat
+  } | grep -oE '/[A-Za-z0-9_.+/-]+' | sort -u | while IFS= read -r path; do
     case "$path" in
       "$PWD"/* | *.so | *.so.* | *.a | *.cmake) continue ;;
     esac
