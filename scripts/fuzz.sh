@@ -14,7 +14,7 @@ for fuzzer in "${fuzzers[@]}"; do
   name=$(basename "$fuzzer")
   corpus=build/fuzz/corpus/$name
   mkdir -p "$corpus"
-  seeds=$(find . -path ./build -prune -o -type d -name "${name}_seeds" -print | head -n 1)
+  seeds=$(find . -path ./build -prune -o -type d -name "${name}_seeds" -print -quit)
   echo "--- $name: ${seconds}s"
   "$fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
     "$corpus" ${seeds:+"$seeds"} 2>&1 | tail -n 12

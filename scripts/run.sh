@@ -99,7 +99,7 @@ classifier_demo() {
   else
     echo "corpus unavailable ($(tail -n 1 "$work/corpus.log")); using the sample mails in samples/mail instead"
     cd "$root"
-    { echo samples/mail/01-team-meeting.eml; echo samples/mail/03-invoice-reminder.eml; ls samples/mail/ham/*.eml | head -n 20; } >"$work/learn-ham"
+    { echo samples/mail/01-team-meeting.eml; echo samples/mail/03-invoice-reminder.eml; ls samples/mail/ham/*.eml | sed -n 1,20p; } >"$work/learn-ham"
     { echo samples/mail/02-cheap-pills.eml; ls samples/mail/spam/*.eml | mawk 'NR % 2 == 1'; } >"$work/learn-spam"
     { ls samples/mail/ham/*.eml | tail -n +21; echo samples/mail/04-lottery-winner.eml; ls samples/mail/spam/*.eml | mawk 'NR % 2 == 0'; } >"$work/check"
   fi
@@ -137,7 +137,7 @@ else
   source_note="corpus unavailable ($(tail -n 1 "$work/corpus.log")); the sample mails in samples/mail stand in"
   mail=$root
   cd "$root"
-  { echo samples/mail/01-team-meeting.eml; echo samples/mail/03-invoice-reminder.eml; ls samples/mail/ham/*.eml | head -n 20; } >"$work/first-ham"
+  { echo samples/mail/01-team-meeting.eml; echo samples/mail/03-invoice-reminder.eml; ls samples/mail/ham/*.eml | sed -n 1,20p; } >"$work/first-ham"
   { echo samples/mail/02-cheap-pills.eml; ls samples/mail/spam/*.eml | mawk 'NR % 2 == 1'; } >"$work/teach-spam"
   ls samples/mail/ham/*.eml | tail -n +21 >"$work/s1"
   { echo samples/mail/04-lottery-winner.eml; ls samples/mail/spam/*.eml | mawk 'NR % 2 == 0'; } >"$work/s3"
@@ -219,7 +219,7 @@ tell delete-spam
 sync_host taught
 taught=$(count_lines $'^log\tSpam Mail manually deleted')
 echo "      $taught mails learned as spam and deleted, e.g.:"
-grep -a $'^log\tSpam Mail manually deleted' "$work/host.out" | head -n 3 | cut -f2 | show
+grep -a $'^log\tSpam Mail manually deleted' "$work/host.out" | sed -n 1,3p | cut -f2 | show
 
 echo "[3/5] new mail in batches of $batch_size while the host watches (spam archive on);"
 echo "      after each pass the user deletes the spam it missed with Delete Spam"
@@ -291,6 +291,6 @@ tail -n 12 "$store/Kestrelon.log" | tr -d '\r' | show
 echo "    folders: Inbox $(oe list "$store" Inbox | wc -l), Deleted Items $(oe list "$store" Deleted | wc -l) messages"
 archived=$(find "$store/SpamArchive" -type f 2>/dev/null | wc -l)
 echo "    spam archive ($store/SpamArchive): $archived files, e.g.:"
-find "$store/SpamArchive" -type f -printf '%f\n' 2>/dev/null | LC_ALL=C sort | head -n 5 | show
+find "$store/SpamArchive" -type f -printf '%f\n' 2>/dev/null | LC_ALL=C sort | sed -n 1,5p | show
 echo "    the new mails judged, by corpus folder:"
 cut -f1-3 "$work/verdicts" | accuracy_table
