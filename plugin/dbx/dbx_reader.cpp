@@ -5,6 +5,7 @@
 #include "platform/time.h"
 
 #include <algorithm>
+#include <cstring>
 #include <ctime>
 #include <new>
 
@@ -36,6 +37,7 @@ uint32_t DbxReader::LoadIndex() {
   }
   fileSize_ = dbx::StreamSize(file_);
   visited_.clear();
+  walkBlock_.clear();
   auto tree = std::make_unique<DbxIndexTree>();
   try {
     // Values arrive in position order, so the array grows with what the walk finds
@@ -51,9 +53,11 @@ uint32_t DbxReader::LoadIndex() {
   } catch (...) {
     index_.reset();
     visited_.clear();
+    walkBlock_.clear();
     throw;
   }
   visited_.clear();
+  walkBlock_.clear();
   return messageCount_;
 }
 
@@ -61,7 +65,7 @@ void DbxReader::ReadNode(uint32_t offset, uint32_t parent, uint64_t first, uint6
   if (first + expected > messageCount_) throw DbxException("To many values to read !");
   if (depth > kMaxTreeDepth) throw DbxException("Index tree too deep !");
   unsigned char node[kNodeSize];
-  if (!dbx::ReadAt(file_, offset, node, kNodeSize)) throw DbxException("Error reading node from input stream !");
+  if (!ReadNodeBytes(offset, node)) throw DbxException("Error reading node from input stream !");
   if (dbx::Le32(node) != offset) throw DbxException("Wrong object marker !");
   if (dbx::Le32(node + 0x0C) != parent) throw DbxException("Wrong parent !");
   unsigned entries = node[0x11];
@@ -97,6 +101,23 @@ void DbxReader::ReadNode(uint32_t offset, uint32_t parent, uint64_t first, uint6
     }
   }
   if (found != expected) throw DbxException("Wrong number of values found!");
+}
+
+bool DbxReader::ReadNodeBytes(uint32_t offset, unsigned char* node) {
+  uint64_t start = offset;
+  if (start < walkBlockStart_ || start + kNodeSize > walkBlockStart_ + walkBlock_.size()) {
+    walkBlock_.resize(kWalkBlockSize);
+    size_t got = 0;
+    if (!file_.ReadAt(start, walkBlock_.data(), walkBlock_.size(), got) || got < kNodeSize) {
+      // A block may reach into bytes the client holds locked; the node alone may not.
+      walkBlock_.clear();
+      return dbx::ReadAt(file_, start, node, kNodeSize);
+    }
+    walkBlock_.resize(got);
+    walkBlockStart_ = start;
+  }
+  std::memcpy(node, walkBlock_.data() + (start - walkBlockStart_), kNodeSize);
+  return true;
 }
 
 uint32_t DbxReader::IndexAt(uint32_t position) const {

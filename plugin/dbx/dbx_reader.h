@@ -65,6 +65,8 @@ class DbxReader {
 
  private:
   void ReadNode(uint32_t offset, uint32_t parent, uint64_t first, uint64_t expected, int depth);
+  // One node of the walk, served from the block read last when it lies inside it.
+  bool ReadNodeBytes(uint32_t offset, unsigned char* node);
   uint32_t RecordIndexValue(uint32_t recordOffset, uint32_t attribute, bool& present);
 
   platform::File file_;
@@ -73,8 +75,14 @@ class DbxReader {
   uint32_t messageCount_ = 0;
   uint32_t soughtId_ = 0;
   bool htmlFlag_ = false;
-  // Walk state of the LoadIndex in progress.
+  // Walk state of the LoadIndex in progress. The client writes the nodes of a tree close
+  // together, so the walk reads the file in blocks rather than one system call per node;
+  // the block is dropped when the walk ends, so each LoadIndex still sees the file as it
+  // is then.
+  static constexpr size_t kWalkBlockSize = 64 * 1024;
   std::unordered_set<uint32_t> visited_;
+  std::vector<unsigned char> walkBlock_;
+  uint64_t walkBlockStart_ = 0;
   uint64_t fileSize_ = 0;
 };
 

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 using kestrelon::DbxException;
 using kestrelon::DbxReader;
 using kestrelon::testing::DbxImage;
@@ -74,6 +76,29 @@ TEST(DbxReaderIndex, TreeOrderAndRepeatedLoads) {
   } catch (const DbxException& e) {
     EXPECT_EQ(e.message, "Wrong index !");
   }
+}
+
+// Nodes behind, before and far from each other, and a node the client rewrites in place
+// between two loads: each load reads the file as it is then.
+TEST(DbxReaderIndex, ScatteredNodesAndRewritesBetweenLoads) {
+  TempDir dir;
+  constexpr uint32_t kFar = 0x40000;
+  constexpr uint32_t kRootFar = kFar + 0x1000;
+  DbxImage image;
+  image.SetTree(3, kRootFar);
+  image.Node(kRootFar, 0, kChildA, 1, {{1, kFar, 1}});
+  image.Node(kChildA, kRootFar, 0, 0, {{2, 0, 0}});
+  image.Node(kFar, kRootFar, 0, 0, {{3, 0, 0}});
+  std::string path = dir.File("Inbox.dbx");
+  image.Save(path);
+  DbxReader reader(path);
+  EXPECT_EQ(Load(reader), "ok 3: 2 1 3");
+
+  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+  file.seekp(kRootFar + 0x18);
+  file.write("\x07\0\0\0", 4);
+  file.close();
+  EXPECT_EQ(Load(reader), "ok 3: 2 7 3");
 }
 
 TEST(DbxReaderIndex, NodeChecks) {
