@@ -1,5 +1,7 @@
 #include "client/envelope.h"
 
+#include "shared/ascii_text.h"
+
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -7,13 +9,6 @@
 namespace kestrelon::client {
 
 namespace {
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  return true;
-}
 
 std::string Trim(std::string s) {
   size_t b = s.find_first_not_of(" \t\r\n");
@@ -44,7 +39,7 @@ std::optional<std::string> HeaderField(std::string_view mail, std::string_view n
     if (line.empty()) break;  // end of the header block
     size_t colon = line.find(':');
     if (colon != std::string_view::npos && line[0] != ' ' && line[0] != '\t' &&
-        EqualNoCase(line.substr(0, colon), name)) {
+        EqualsNoCase(line.substr(0, colon), name)) {
       std::string value(line.substr(colon + 1));
       // Continuation lines begin with a blank.
       size_t next = eol + 1;
@@ -95,7 +90,7 @@ std::optional<int64_t> ParseMailDate(const std::string& value) {
   }
   int m = -1;
   for (int i = 0; i < 12; ++i)
-    if (EqualNoCase(month, kMonths[i])) m = i + 1;
+    if (EqualsNoCase(month, kMonths[i])) m = i + 1;
   if (m < 0 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) return std::nullopt;
   if (year < 100) year += year < 50 ? 2000 : 1900;
   int64_t t = DaysFromCivil(year, unsigned(m), unsigned(day)) * 86400 + hour * 3600 + minute * 60 + second;

@@ -1,13 +1,15 @@
 // Worker threads that carry one blocking call while the caller waits at most a time-out.
 //
 // A worker that is still busy when the wait runs out is abandoned: it runs to its end on its
-// own, but nothing it produces reaches the caller any more. A library whose code a worker
-// runs must not be unloaded under it: on Windows each worker holds a reference to the
-// module it was started from until it has left that module's code, and a library that
-// decides about its own unloading (an in-process server) also asks LiveWorkers. The work must therefore own (or
+// own, but nothing it produces reaches the caller any more. The work must therefore own (or
 // share through reference-counted pointers) everything it touches; RunWithTimeout hands the
 // result back through a slot that only the worker writes and that the caller reads only when
 // the worker finished in time.
+//
+// A library whose code a worker runs must not be unloaded under it: on Windows each worker
+// holds a reference to the module it was started from until it has left that module's
+// code, and a library that decides about its own unloading (an in-process server) also
+// asks LiveWorkers.
 #pragma once
 
 #include <cstddef>

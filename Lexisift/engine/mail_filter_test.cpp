@@ -65,7 +65,12 @@ void SetOnline(bool online) {
   LinkScanner::ResetOnlineCheck();
 }
 
-std::basic_string<OLECHAR> Wide(const char* ascii) { return std::basic_string<OLECHAR>(ascii, ascii + std::strlen(ascii)); }
+// The DISPID a script gets for member `name`.
+HRESULT IdOfName(IMailFilter* filter, const char* name, DISPID& id) {
+  std::basic_string<OLECHAR> wide(name, name + std::strlen(name));
+  LPOLESTR names[] = {wide.data()};
+  return filter->GetIDsOfNames(IID_NULL, names, 1, 0, &id);
+}
 
 const char kSpamBody[] = "cheap pills viagra casino winner lottery prize";
 const char kHamBody[] = "meeting agenda minutes project schedule review";
@@ -222,14 +227,10 @@ TEST(MailFilter, TokensMapScoresWithoutLearningAndHandsOverTheTable) {
 TEST(MailFilter, DispatchResolvesNamesWithoutCaseAndChecksArguments) {
   ScratchDir dir;
   IMailFilter* filter = OpenFilter(dir.File("Kestrelon.dat"));
-  std::basic_string<OLECHAR> name = Wide("processMAILstream");
-  LPOLESTR names[] = {name.data()};
   DISPID id = 0;
-  EXPECT_EQ(filter->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
+  EXPECT_EQ(IdOfName(filter, "processMAILstream", id), S_OK);
   EXPECT_EQ(id, 3);
-  std::basic_string<OLECHAR> bogus = Wide("NoSuchMember");
-  names[0] = bogus.data();
-  EXPECT_EQ(filter->GetIDsOfNames(IID_NULL, names, 1, 0, &id), DISP_E_UNKNOWNNAME);
+  EXPECT_EQ(IdOfName(filter, "NoSuchMember", id), DISP_E_UNKNOWNNAME);
 
   // ProcessMailStream(header, body) with BSTRs, arguments in reverse order.
   VARIANT args[2];
@@ -273,10 +274,8 @@ TEST(MailFilter, DispatchResolvesNamesWithoutCaseAndChecksArguments) {
 TEST(MailFilter, EveryMemberIsReachedByItsNameAsScriptsPassArguments) {
   ScratchDir dir;
   IMailFilter* filter = OpenFilter(dir.File("Kestrelon.dat"));
-  std::basic_string<OLECHAR> name = Wide("SizeOnRam");
-  LPOLESTR names[] = {name.data()};
   DISPID id = 0;
-  ASSERT_EQ(filter->GetIDsOfNames(IID_NULL, names, 1, 0, &id), S_OK);
+  ASSERT_EQ(IdOfName(filter, "SizeOnRam", id), S_OK);
   EXPECT_EQ(id, 15);
   DISPPARAMS none{nullptr, nullptr, 0, 0};
   VARIANT result;

@@ -42,38 +42,35 @@ HRESULT RemoveKey(const std::string& subkey) {
   return RegistryKey::DeleteTree(Hive::ClassesRoot, subkey) ? S_OK : Failure();
 }
 
-// Runs the steps in order and returns the first failure, or S_OK.
-template <class... Steps>
-HRESULT FirstFailure(Steps... steps) {
-  HRESULT hr = S_OK;
-  ((SUCCEEDED(hr) ? (hr = steps(), 0) : 0), ...);
-  return hr;
-}
-
 HRESULT RegisterClass(const ServedClass& c, const std::string& serverPath) {
   const std::string progId = c.progId;
   const std::string versioned = progId + ".1";
   const std::string clsid = GuidText(*c.clsid);
   const std::string classKey = "CLSID\\" + clsid;
-  return FirstFailure(
-      [&] { return RemoveKey(classKey); },  // the class key is replaced whole
-      [&] { return WriteKey(versioned, c.friendlyName); },
-      [&] { return WriteKey(versioned + "\\CLSID", clsid.c_str()); },
-      [&] { return WriteKey(progId, c.friendlyName); },
-      [&] { return WriteKey(progId + "\\CLSID", clsid.c_str()); },
-      [&] { return WriteKey(progId + "\\CurVer", versioned.c_str()); },
-      [&] { return WriteKey(classKey, c.friendlyName, "AppID", GuidText(APPID_Lexisift)); },
-      [&] { return WriteKey(classKey + "\\ProgID", versioned.c_str()); },
-      [&] { return WriteKey(classKey + "\\VersionIndependentProgID", progId.c_str()); },
-      [&] { return WriteKey(classKey + "\\Programmable", nullptr); },
-      [&] { return WriteKey(classKey + "\\InprocServer32", serverPath.c_str(), "ThreadingModel", "apartment"); },
-      [&] { return WriteKey(classKey + "\\TypeLib", GuidText(LIBID_Lexisift).c_str()); });
+  HRESULT hr = S_OK;
+  if (FAILED(hr = RemoveKey(classKey)) ||  // the class key is replaced whole
+      FAILED(hr = WriteKey(versioned, c.friendlyName)) ||
+      FAILED(hr = WriteKey(versioned + "\\CLSID", clsid.c_str())) ||
+      FAILED(hr = WriteKey(progId, c.friendlyName)) ||
+      FAILED(hr = WriteKey(progId + "\\CLSID", clsid.c_str())) ||
+      FAILED(hr = WriteKey(progId + "\\CurVer", versioned.c_str())) ||
+      FAILED(hr = WriteKey(classKey, c.friendlyName, "AppID", GuidText(APPID_Lexisift))) ||
+      FAILED(hr = WriteKey(classKey + "\\ProgID", versioned.c_str())) ||
+      FAILED(hr = WriteKey(classKey + "\\VersionIndependentProgID", progId.c_str())) ||
+      FAILED(hr = WriteKey(classKey + "\\Programmable", nullptr)) ||
+      FAILED(hr = WriteKey(classKey + "\\InprocServer32", serverPath.c_str(), "ThreadingModel", "apartment")) ||
+      FAILED(hr = WriteKey(classKey + "\\TypeLib", GuidText(LIBID_Lexisift).c_str())))
+    return hr;
+  return S_OK;
 }
 
 HRESULT UnregisterClass(const ServedClass& c) {
   const std::string progId = c.progId;
-  return FirstFailure([&] { return RemoveKey(progId + ".1"); }, [&] { return RemoveKey(progId); },
-                      [&] { return RemoveKey("CLSID\\" + GuidText(*c.clsid)); });
+  HRESULT hr = S_OK;
+  if (FAILED(hr = RemoveKey(progId + ".1")) || FAILED(hr = RemoveKey(progId)) ||
+      FAILED(hr = RemoveKey("CLSID\\" + GuidText(*c.clsid))))
+    return hr;
+  return S_OK;
 }
 
 }  // namespace
@@ -88,12 +85,14 @@ std::string GuidText(const GUID& g) {
 
 HRESULT RegisterServer(const std::string& serverPath) {
   const std::string appId = GuidText(APPID_Lexisift);
-  HRESULT hr = FirstFailure([&] { return WriteKey("AppID\\" + appId, kServerName); },
-                            [&] { return WriteKey(std::string("AppID\\") + kServerFile, nullptr, "AppID", appId); });
+  HRESULT hr = S_OK;
+  if (FAILED(hr = WriteKey("AppID\\" + appId, kServerName)) ||
+      FAILED(hr = WriteKey(std::string("AppID\\") + kServerFile, nullptr, "AppID", appId)))
+    return hr;
   size_t count = 0;
   const ServedClass* classes = ServedClasses(count);
-  for (size_t i = 0; i < count && SUCCEEDED(hr); ++i) hr = RegisterClass(classes[i], serverPath);
-  if (FAILED(hr)) return hr;
+  for (size_t i = 0; i < count; ++i)
+    if (FAILED(hr = RegisterClass(classes[i], serverPath))) return hr;
   return RegisterTypeLibrary(serverPath);
 }
 

@@ -1,8 +1,8 @@
 #include "client/store/store_location.h"
 
 #include "platform/registry.h"
+#include "shared/ascii_text.h"
 
-#include <cctype>
 #include <cstdlib>
 
 namespace kestrelon::client {
@@ -12,15 +12,6 @@ namespace {
 constexpr const char* kIdentities = "Identities";
 // The identity a fresh stand-in installation creates.
 constexpr const char* kNewIdentity = "{6C1A4E2B-3F0D-4B8A-9E57-0D2C11F4A901}";
-
-bool StartsWithNoCase(const std::string& text, const char* prefix) {
-  for (size_t i = 0; prefix[i]; ++i) {
-    if (i >= text.size()) return false;
-    if (std::toupper(static_cast<unsigned char>(text[i])) != std::toupper(static_cast<unsigned char>(prefix[i])))
-      return false;
-  }
-  return true;
-}
 
 void ExpandLeading(std::string& path, const char* variable, const char* environmentName) {
   if (!StartsWithNoCase(path, variable)) return;

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "platform/time.h"
+#include "shared/ascii_text.h"
 
 namespace platform {
 
@@ -24,16 +25,6 @@ constexpr long kTransferLimitSeconds = 120;
 constexpr uint32_t kDefaultReceiveTimeoutMs = 30000;
 // Longest single wait for socket activity, so that a finished transfer is seen soon.
 constexpr int kPollSliceMs = 100;
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    if (c != prefix[i]) return false;
-  }
-  return true;
-}
 
 // One transfer with its handles; the body is kept, up to a cap, until Read takes it.
 class Transfer {
@@ -134,7 +125,7 @@ class Transfer {
   static size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     auto* self = static_cast<Transfer*>(user);
     std::string_view line(data, size * count);
-    if (StartsWithNoCase(line, "http/")) {
+    if (kestrelon::StartsWithNoCase(line, "http/")) {
       size_t space = line.find(' ');
       long code = 0;
       for (size_t i = space == std::string_view::npos ? line.size() : space + 1;
@@ -142,7 +133,7 @@ class Transfer {
         code = code * 10 + (line[i] - '0');
       self->blockStatus_ = code;
       self->blockHasLocation_ = false;
-    } else if (StartsWithNoCase(line, "location:")) {
+    } else if (kestrelon::StartsWithNoCase(line, "location:")) {
       self->blockHasLocation_ = true;
     } else if (line == "\r\n" || line == "\n") {
       bool interim = self->blockStatus_ >= 100 && self->blockStatus_ < 200;

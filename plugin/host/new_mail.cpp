@@ -8,9 +8,7 @@
 #include "plugin/host/host_failure.h"
 #include "plugin/host/mail_filter_calls.h"
 #include "plugin/host/plugin_data.h"
-
-#include <cstring>
-#include <cctype>
+#include "shared/ascii_text.h"
 
 namespace kestrelon {
 
@@ -24,13 +22,6 @@ uint32_t lastConnectionCheck = static_cast<uint32_t>(-10000);
 
 const char* AddressOf(const MapiMessage* message) {
   return message->lpOriginator ? message->lpOriginator->lpszAddress : nullptr;
-}
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  return true;
 }
 
 // Whether the machine is online, asked again only when no message reached this check for
@@ -150,7 +141,7 @@ void NormalPass(PluginData& data) {
 
 bool IsClientReceiving(PluginData& data) {
   if (!data.window.HasStatusBar()) return false;
-  return EqualNoCase(data.window.StatusText(2), data.window.LoadText(21, 256));
+  return EqualsNoCase(data.window.StatusText(2), data.window.LoadText(21, 256));
 }
 
 void ProcessNewMail(PluginData& data) {

@@ -3,6 +3,7 @@
 #include "platform/file.h"
 #include "platform/folder_listing.h"
 #include "platform/registry.h"
+#include "shared/ascii_text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -32,14 +33,6 @@ uint32_t ReadSetting(const platform::RegistryKey& key, const char* name) {
   uint32_t number = 0;
   for (size_t i = 0; i < value.data.size(); ++i) number |= uint32_t(uint8_t(value.data[i])) << (8 * i);
   return number;
-}
-
-bool StartsWithNoCase(const std::string& text, const char* prefix) {
-  size_t n = std::strlen(prefix);
-  if (text.size() < n) return false;
-  for (size_t i = 0; i < n; ++i)
-    if (std::toupper(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
-  return true;
 }
 
 void ExpandLeadingVariable(std::string& path, const char* variable, const char* environmentName) {

@@ -4,8 +4,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 namespace kestrelon::testing {
 namespace {
@@ -14,13 +12,6 @@ int Count(const std::string& text, const std::string& part) {
   int n = 0;
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
   return n;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 }  // namespace
@@ -32,12 +23,6 @@ std::string SampleFiles(const std::string& kind, int first, int last) {
     if (number >= first && number <= last) files += " " + entry.path().string();
   }
   return files;
-}
-
-std::vector<std::string> Lines(client::WindowDriver& window, const std::string& command, const std::string& prefix) {
-  client::WindowReply reply = window.Command(command);
-  EXPECT_TRUE(reply.ok) << command << ": " << reply.error;
-  return reply.With(prefix);
 }
 
 void ExpectPluginAttached(client::WindowDriver& window) {
@@ -79,7 +64,7 @@ void ExpectMailJudged(client::WindowDriver& window, const std::string& storeFold
   EXPECT_EQ(Lines(window, "rows", "row").size(), 25u);
   ASSERT_TRUE(window.Command("folder deleted").ok);
   EXPECT_EQ(Lines(window, "rows", "row").size(), 9u);
-  std::string log = ReadFile(storeFolder + "\\Kestrelon.log");
+  std::string log = ReadAll(storeFolder + "\\Kestrelon.log");
   EXPECT_EQ(Count(log, "Spam Mail manually deleted - From: "), 8) << log;
   EXPECT_EQ(Count(log, "Spam Mail automatically deleted - From: "), 1) << log;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "client/win32/window_driver.h"
+#include "plugin/host/win32/window_test_support.h"
 
 #include <string>
 #include <vector>
@@ -13,9 +14,6 @@ namespace kestrelon::testing {
 
 // The sample mails "<kind>/NN-*.eml" numbered `first` to `last`, as " FILE FILE...".
 std::string SampleFiles(const std::string& kind, int first, int last);
-
-// The lines of a command that must succeed.
-std::vector<std::string> Lines(client::WindowDriver& window, const std::string& command, const std::string& prefix);
 
 void ExpectPluginAttached(client::WindowDriver& window);
 void ExpectMailJudged(client::WindowDriver& window, const std::string& storeFolder);

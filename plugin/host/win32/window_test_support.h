@@ -22,6 +22,13 @@ using client::Fields;
 using client::WindowDriver;
 using client::WindowReply;
 
+// The lines with `prefix` of a command that must succeed.
+inline std::vector<std::string> Lines(WindowDriver& window, const std::string& command, const std::string& prefix) {
+  WindowReply reply = window.Command(command);
+  EXPECT_TRUE(reply.ok) << command << ": " << reply.error;
+  return reply.With(prefix);
+}
+
 class PluginWindowTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -73,9 +80,7 @@ class PluginWindowTest : public ::testing::Test {
     return reply.lines;
   }
   std::vector<std::string> Lines(const std::string& command, const std::string& prefix) {
-    WindowReply reply = window_->Command(command);
-    EXPECT_TRUE(reply.ok) << command << ": " << reply.error;
-    return reply.With(prefix);
+    return kestrelon::testing::Lines(*window_, command, prefix);
   }
 
   // The toolbar line of the button with `id` ("<index>\t<id>\t<image>\t<state>\t<text>"), or "".
