@@ -62,6 +62,7 @@ ShowUninstDetails show
 !define MUI_FINISHPAGE_SHOWREADME_TEXT "$(SHOW_MANUAL)"
 !define MUI_FINISHPAGE_SHOWREADME_NOTCHECKED
 !insertmacro MUI_PAGE_FINISH
+!define MUI_WELCOMEPAGE_TEXT "$(UNWELCOME_TEXT)"
 !insertmacro MUI_UNPAGE_WELCOME
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
@@ -84,6 +85,8 @@ LangString WELCOME_TEXT ${LANG_ENGLISH} "Setup will install ${PRODUCT} ${VERSION
 LangString WELCOME_TEXT ${LANG_GERMAN} "Dieser Assistent installiert ${PRODUCT} ${VERSION} auf Ihrem Computer.$\r$\n$\r$\nDer Filter arbeitet in Outlook Express: Er beurteilt neue E-Mails beim Eintreffen, löscht Spam und lernt aus den E-Mails, die Sie behalten, und dem Spam, den Sie mit $\"Spam löschen$\" entfernen.$\r$\n$\r$\nBitte schließen Sie Outlook Express, bevor Sie fortfahren. Eine installierte Version wird ersetzt; Ihre Einstellungen und das vom Filter Gelernte bleiben erhalten.$\r$\n$\r$\n$_CLICK"
 LangString FINISH_TEXT ${LANG_ENGLISH} "${PRODUCT} has been installed.$\r$\n$\r$\nStart Outlook Express: $\"Delete Spam$\" is in the Edit menu and on the toolbar, the options are under Tools, $\"Spam Filter Options...$\"."
 LangString FINISH_TEXT ${LANG_GERMAN} "${PRODUCT} wurde installiert.$\r$\n$\r$\nStarten Sie Outlook Express: $\"Spam löschen$\" finden Sie im Menü Bearbeiten und in der Symbolleiste, die Einstellungen unter Extras, $\"Spamfilter-Optionen...$\"."
+LangString UNWELCOME_TEXT ${LANG_ENGLISH} "Setup will remove ${PRODUCT} from your computer.$\r$\n$\r$\nPlease close Outlook Express before you continue. Your settings go with the filter; what the filter has learned stays in your mail folder.$\r$\n$\r$\n$_CLICK"
+LangString UNWELCOME_TEXT ${LANG_GERMAN} "Dieser Assistent entfernt ${PRODUCT} von Ihrem Computer.$\r$\n$\r$\nBitte schließen Sie Outlook Express, bevor Sie fortfahren. Ihre Einstellungen werden mit dem Filter entfernt; das vom Filter Gelernte bleibt in Ihrem E-Mail-Ordner erhalten.$\r$\n$\r$\n$_CLICK"
 LangString UNFINISH_TEXT ${LANG_ENGLISH} "${PRODUCT} has been removed.$\r$\n$\r$\nWhat the filter learned stays in your mail folder."
 LangString UNFINISH_TEXT ${LANG_GERMAN} "${PRODUCT} wurde entfernt.$\r$\n$\r$\nDas vom Filter Gelernte bleibt in Ihrem E-Mail-Ordner erhalten."
 LangString MANUAL_LANGUAGE ${LANG_ENGLISH} "en-us"

@@ -178,5 +178,5 @@ installer_pages() {  # installer_pages SUFFIX SETUP-TITLE UNINSTALL-TITLE (envir
   "$WINESERVER" -w
 }
 installer_pages en "Kestrelon Spam Filter Setup" "Kestrelon Spam Filter Uninstall"
-LC_ALL=de_DE.UTF-8 LANG=de_DE.UTF-8 installer_pages de "Kestrelon Spam Filter Installation" \
-  "Kestrelon Spam Filter Deinstallation"
+LC_ALL=de_DE.UTF-8 LANG=de_DE.UTF-8 installer_pages de "Installation von Kestrelon Spam Filter" \
+  "Deinstallation von Kestrelon Spam Filter"
