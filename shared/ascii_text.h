@@ -19,4 +19,10 @@ inline bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
 }
 
+inline bool ContainsNoCase(std::string_view text, std::string_view word) {
+  for (size_t i = 0; i + word.size() <= text.size(); ++i)
+    if (EqualsNoCase(text.substr(i, word.size()), word)) return true;
+  return false;
+}
+
 }  // namespace kestrelon

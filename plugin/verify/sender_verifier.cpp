@@ -66,13 +66,18 @@ ProbeResult RunProbe(SmtpSession& session, const std::string& host, const std::s
   }
   constexpr std::string_view kRcpt = "RCPT TO:<";
   constexpr std::string_view kRcptEnd = ">\r\n";
+  bool asked = false;
   if (kRcpt.size() + address.size() + kRcptEnd.size() > kSmtpMaxCommand) {
     // Too long to be asked: no mail system takes such an address.
     result.exists = false;
   } else if (FormatSmtpCommand(kRcpt, address, kRcptEnd, command)) {
     result.exists = session.Command(command, "550", true);
+    asked = true;
   }
-  session.Command("QUIT\r\n", "221", false);
+  // A refusal counts only when the dialogue was in step to its end: QUIT answered as QUIT is
+  // answered. Otherwise the "550" may have been a reply to something else.
+  bool closedInStep = session.Command("QUIT\r\n", "221", false);
+  if (asked && !closedInStep) result.exists = true;
   session.Close();
   return result;
 }
