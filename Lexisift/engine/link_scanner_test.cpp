@@ -164,7 +164,7 @@ TEST(LinkScan, LinksAndRedirectsToAddressesThatAreNotPublicAreNeverConnectedTo) 
   std::string port = std::to_string(outer.Port());
   for (const std::string& link : std::vector<std::string>{"http://10.1.2.3:" + port + "/", "http://192.168.1.1/reboot", "http://172.16.0.1/",
                            "http://169.254.169.254/latest/meta-data/", "http://100.64.0.1/", "http://0.0.0.0:" + port + "/",
-                           "http://224.0.0.1/", "http://[fd00::1]/", "http://[::1]:" + port + "/",
+                           "http://224.0.0.1/", "http://[fd00::1]:8080/", "http://[::1]:" + port + "/",
                            "http://[::ffff:127.0.0.1]:" + port + "/", "http://127.0.0.2:" + std::to_string(inner.Port()) + "/"}) {
     SCOPED_TRACE(link);
     EXPECT_TRUE(Fetch(tokenizer, "see " + link).Empty());

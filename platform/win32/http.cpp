@@ -68,6 +68,16 @@ bool CrackUrl(const std::string& url, Hop& hop) {
 bool ResolveChecked(std::string host, bool testLoopback, std::string& address, bool& refused) {
   if (!NetStartup()) return false;
   if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  if (host.find(':') != std::string::npos) {
+    // An IPv6 address as such: judged, but never connected to (IPv4 only here).
+    sockaddr_in6 literal{};
+    INT size = sizeof literal;
+    if (WSAStringToAddressA(host.data(), AF_INET6, nullptr, reinterpret_cast<sockaddr*>(&literal), &size) == 0) {
+      const auto* bytes = reinterpret_cast<const uint8_t*>(&literal.sin6_addr);
+      refused = !IsPublicAddress(bytes, 16);
+    }
+    return false;
+  }
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
