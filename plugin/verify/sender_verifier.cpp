@@ -53,7 +53,7 @@ struct ProbeResult {
 ProbeResult RunProbe(SmtpSession& session, const std::string& host, const std::string& address,
                      const std::string& mailFrom, uint32_t timeoutMs) {
   ProbeResult result;
-  if (!session.Connect(host, timeoutMs, timeoutMs)) {
+  if (!session.Connect(host, timeoutMs, timeoutMs + kWorkerGraceMs)) {
     result.exchangerUnusable = true;
     return result;
   }
@@ -118,7 +118,7 @@ MailExchangerInfo SenderVerifier::LookupMailExchanger(const std::string& domain)
   // The queries may run a little longer than the wait, so that a server that stays silent
   // always shows as a wait that ran out (the domain then counts as known), never as a
   // failed query racing the wait; an abandoned worker still ends soon after.
-  uint32_t budgetMs = timeoutMs + kQueryGraceMs;
+  uint32_t budgetMs = timeoutMs + kWorkerGraceMs;
   auto looked = platform::RunWithTimeout<MailExchangerInfo>(
       [query = m_dnsQuery, current, budgetMs]() mutable {
         using platform::DnsAnswer;
