@@ -53,7 +53,7 @@ struct ProbeResult {
 ProbeResult RunProbe(SmtpSession& session, const std::string& host, const std::string& address,
                      const std::string& mailFrom, uint32_t timeoutMs) {
   ProbeResult result;
-  if (!session.Connect(host, timeoutMs, timeoutMs)) {
+  if (!session.Connect(host, timeoutMs, timeoutMs + kWorkerGraceMs)) {
     result.exchangerUnusable = true;
     return result;
   }
@@ -66,13 +66,18 @@ ProbeResult RunProbe(SmtpSession& session, const std::string& host, const std::s
   }
   constexpr std::string_view kRcpt = "RCPT TO:<";
   constexpr std::string_view kRcptEnd = ">\r\n";
+  bool asked = false;
   if (kRcpt.size() + address.size() + kRcptEnd.size() > kSmtpMaxCommand) {
     // Too long to be asked: no mail system takes such an address.
     result.exists = false;
   } else if (FormatSmtpCommand(kRcpt, address, kRcptEnd, command)) {
     result.exists = session.Command(command, "550", true);
+    asked = true;
   }
-  session.Command("QUIT\r\n", "221", false);
+  // A refusal counts only when the dialogue was in step to its end: QUIT answered as QUIT is
+  // answered. Otherwise the "550" may have been a reply to something else.
+  bool closedInStep = session.Command("QUIT\r\n", "221", false);
+  if (asked && !closedInStep) result.exists = true;
   session.Close();
   return result;
 }
@@ -113,7 +118,7 @@ MailExchangerInfo SenderVerifier::LookupMailExchanger(const std::string& domain)
   // The queries may run a little longer than the wait, so that a server that stays silent
   // always shows as a wait that ran out (the domain then counts as known), never as a
   // failed query racing the wait; an abandoned worker still ends soon after.
-  uint32_t budgetMs = timeoutMs + kQueryGraceMs;
+  uint32_t budgetMs = timeoutMs + kWorkerGraceMs;
   auto looked = platform::RunWithTimeout<MailExchangerInfo>(
       [query = m_dnsQuery, current, budgetMs]() mutable {
         using platform::DnsAnswer;
