@@ -9,6 +9,7 @@
 #include "platform/time.h"
 #include "platform/worker.h"
 #include "plugin/verify/smtp_session.h"
+#include "shared/ascii_text.h"
 
 namespace kestrelon {
 namespace {
@@ -32,9 +33,7 @@ void LowerInPlace(std::string& text, size_t from) {
 }
 
 bool HasControlCharacter(std::string_view text) {
-  return std::any_of(text.begin(), text.end(), [](char c) {
-    return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
-  });
+  return std::any_of(text.begin(), text.end(), IsAsciiControl);
 }
 
 void PrepareTable(auto& table) {

@@ -4,6 +4,7 @@
 
 #include "platform/net.h"
 #include "platform/time.h"
+#include "shared/ascii_text.h"
 
 namespace kestrelon {
 
@@ -12,7 +13,7 @@ bool FormatSmtpCommand(std::string_view verb, std::string_view argument, std::st
   command.clear();
   if (verb.size() + argument.size() + tail.size() > kSmtpMaxCommand) return false;
   for (char c : argument) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
+    if (IsAsciiControl(c)) return false;
   }
   command.reserve(verb.size() + argument.size() + tail.size());
   command.append(verb).append(argument).append(tail);
