@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The 64-bit installer as a user runs it, in a fresh Wine prefix: a silent installation;
-# the installed files, the server's ProgIDs (used from a script host), the Startup entry
+# The installer as a user runs it, in a fresh Wine prefix of its build's architecture
+# (scripts/wine-prefix.sh): a silent installation; the installed files, the server's ProgIDs (used from a script host), the Startup entry
 # and the running starter; the stand-in client, started afresh from a folder of its own,
 # gets the plug-in through the starter's hook and judges mail; then the uninstaller, after
 # which nothing of ours is left but the mail data the filter learned.
