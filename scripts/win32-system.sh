@@ -104,8 +104,11 @@ register_handler() {
 enter() {
   local root=$1 access=$2 dir=$3
   shift 3
+  # The tree's mount point: made in the system's folder before it turns read-only, or in
+  # the fresh /tmp when the tree lies under /tmp.
   [ -d "$root$tree" ] || mkdir -p "$root$tree"
   mount_inside "$root" "$access"
+  [ -d "$root$tree" ] || mkdir -p "$root$tree"
   mount --bind "$tree" "$root$tree"
   mount -o remount,bind,ro "$root$tree"
   register_handler "$root"
@@ -129,16 +132,21 @@ provision() {
 }
 
 make_system() {
-  if [ -e "$system/$marker" ]; then
-    echo "win32 system: $system"
-    return 0
-  fi
+  [ -e "$system/$marker" ] || make_new_system
+  echo "win32 system: $system"
+}
+
+make_new_system() {
   [ "$(id -u)" = 0 ] || die "making the system needs root"
   command -v debootstrap >/dev/null || die "debootstrap not found: install Debian's debootstrap"
   local partial=$system.partial mirror
+  mkdir -p "$cache"
+  # One maker at a time; a second one waits and then finds the system made.
+  exec 9>"$cache/.lock"
+  flock 9
+  [ ! -e "$system/$marker" ] || return 0
   mirror=$(host_mirror)
   remove_system "$partial"
-  mkdir -p "$cache"
   echo "win32 system: making $system from $mirror (a few minutes, once)"
   unshare --mount --propagation private debootstrap --variant=minbase --arch=amd64 "$suite" "$partial" "$mirror" \
     >"$cache/debootstrap.log" 2>&1 || { tail -n 20 "$cache/debootstrap.log" >&2; die "debootstrap failed"; }
@@ -156,7 +164,6 @@ make_system() {
   for old in "$cache"/win32-system-*; do
     [ "$old" = "$system" ] || remove_system "$old"
   done
-  echo "win32 system: $system"
 }
 
 # Removes the handlers of runs that were killed (run from the test command's exit trap).
