@@ -3,12 +3,14 @@
 # machine cannot execute 32-bit code, so qemu's user-mode emulator (from bookworm-backports:
 # Debian 12's own qemu cannot run Wine) executes it, registered as the kernel's handler of
 # 32-bit x86 programs.
-#   scripts/win32-system.sh make            make the system once (run as root; ~2.5 GB)
+#   scripts/win32-system.sh make            make the system once (run as root; ~2.7 GB)
 #   scripts/win32-system.sh run COMMAND...  run COMMAND inside it, in the current folder
 #   scripts/win32-system.sh clean           remove what runs that were killed left behind
 #
 # The system lives in $KESTRELON_WIN32_CACHE (default /var/cache/kestrelon), in a folder
-# named after what it holds; making it again finds it there, and a system of an older
+# named after the packages it holds, and keeps a fresh 32-bit Wine prefix named after how
+# scripts/wine-prefix.sh makes one (tests copy it: that is much faster than Wine's set-up
+# under emulation). Making them again finds them there; a system or prefix of an older
 # recipe is removed once the new one is made.
 #
 # `run` changes the machine only while COMMAND runs: in a mount namespace of its own it
@@ -22,17 +24,18 @@ self=$(realpath "${BASH_SOURCE[0]}")
 tree=$(dirname "$(dirname "$self")")
 cache=${KESTRELON_WIN32_CACHE:-/var/cache/kestrelon}
 
-# What the system holds; its digest names the folder.
+digest() { printf '%s' "$1" | sha256sum | cut -c1-12; }
+# What the system holds, and how its prefix is made; their digests name them.
 suite=bookworm
 packages=(wine32:i386 wine64)
 backports_packages=(qemu-user)
-recipe="debootstrap minbase $suite amd64; i386; ${packages[*]}; $suite-backports ${backports_packages[*]}; prefix 1"
-system=$cache/win32-system-$(printf '%s' "$recipe" | sha256sum | cut -c1-12)
+recipe="debootstrap minbase $suite amd64; i386; ${packages[*]}; $suite-backports ${backports_packages[*]}"
+system=$cache/win32-system-$(digest "$recipe")
 # Written last into a finished system.
 marker=etc/kestrelon-win32-system
-# A fresh 32-bit Wine prefix, made once: copying it is much faster than starting Wine's
-# set-up under emulation for every test.
-template=var/cache/kestrelon/wine-prefix
+prefixes=var/cache/kestrelon
+prefix_recipe=$(sed -n '/^wine_prefix_make()/,/^}/p; /^wine_environment()/,/^}/p' "$tree/scripts/wine-prefix.sh")
+template=$prefixes/wine-prefix-$(digest "$prefix_recipe")
 
 binfmt=/proc/sys/fs/binfmt_misc
 # A 32-bit x86 ELF executable or shared object, as qemu's own binfmt configuration has it.
@@ -112,9 +115,8 @@ enter() {
   mount --bind "$tree" "$root$tree"
   mount -o remount,bind,ro "$root$tree"
   register_handler "$root"
-  local rc=0
-  env -u TMPDIR HOME=/tmp KESTRELON_IN_WIN32_SYSTEM=1 chroot "$root" /bin/sh -c 'cd "$1" && shift && exec "$@"' sh "$dir" "$@" || rc=$?
-  return "$rc"
+  env -u TMPDIR HOME=/tmp KESTRELON_WIN32_PREFIX="/$template" \
+    chroot "$root" /bin/sh -c 'cd "$1" && shift && exec "$@"' sh "$dir" "$@"
 }
 
 # In a private mount namespace: installs the packages into a fresh debootstrap'd system.
@@ -133,17 +135,22 @@ provision() {
 
 make_system() {
   [ -e "$system/$marker" ] || make_new_system
+  [ -f "$system/$template/system.reg" ] || make_prefix
   echo "win32 system: $system"
+}
+
+# One maker at a time; a second one waits and then finds the work done.
+lock() {
+  mkdir -p "$cache"
+  exec 9>"$cache/.lock"
+  flock 9
 }
 
 make_new_system() {
   [ "$(id -u)" = 0 ] || die "making the system needs root"
   command -v debootstrap >/dev/null || die "debootstrap not found: install Debian's debootstrap"
   local partial=$system.partial mirror
-  mkdir -p "$cache"
-  # One maker at a time; a second one waits and then finds the system made.
-  exec 9>"$cache/.lock"
-  flock 9
+  lock
   [ ! -e "$system/$marker" ] || return 0
   mirror=$(host_mirror)
   remove_system "$partial"
@@ -152,18 +159,28 @@ make_new_system() {
     >"$cache/debootstrap.log" 2>&1 || { tail -n 20 "$cache/debootstrap.log" >&2; die "debootstrap failed"; }
   unshare --mount --propagation private bash "$self" _provision "$partial" "$mirror" >"$cache/provision.log" 2>&1 ||
     { tail -n 20 "$cache/provision.log" >&2; die "installing the packages failed"; }
-  mkdir -p "$(dirname "$partial/$template")"
-  unshare --mount --propagation private bash "$self" _enter "$partial" rw "$tree" \
-    env KESTRELON_WINE_ARCH=win32 bash -c 'source scripts/wine-prefix.sh && wine_prefix_make "/$1"' sh "$template"
-  [ -f "$partial/$template/system.reg" ] || die "Wine could not make a prefix in $partial/$template"
-  # The name of the server's folder in /tmp, which each copy's server picks anew.
-  rm -f "$partial/$template/wineserver"
   echo "$recipe" >"$partial/$marker"
   mv "$partial" "$system"
   local old
   for old in "$cache"/win32-system-*; do
     [ "$old" = "$system" ] || remove_system "$old"
   done
+}
+
+make_prefix() {
+  lock
+  [ ! -f "$system/$template/system.reg" ] || return 0
+  local old
+  for old in "$system/$prefixes"/wine-prefix-*; do
+    [ -e "$old" ] && rm -rf --one-file-system "$old"
+  done
+  mkdir -p "$system/$prefixes"
+  unshare --mount --propagation private bash "$self" _enter "$system" rw "$tree" \
+    env KESTRELON_WINE_ARCH=win32 bash -c 'source scripts/wine-prefix.sh && wine_prefix_make "$1"' sh "/$template.partial"
+  [ -f "$system/$template.partial/system.reg" ] || die "Wine could not make a prefix in $system/$template.partial"
+  # The name of the server's folder in /tmp, which each copy's server picks anew.
+  rm -f "$system/$template.partial/wineserver"
+  mv "$system/$template.partial" "$system/$template"
 }
 
 # Removes the handlers of runs that were killed (run from the test command's exit trap).
@@ -184,7 +201,7 @@ case "${1:-}" in
   run)
     shift
     [ $# -gt 0 ] || die "usage: scripts/win32-system.sh run COMMAND..."
-    [ -e "$system/$marker" ] || die "$system missing: run 'bash scripts/win32-system.sh make' first"
+    [ -f "$system/$template/system.reg" ] || die "$system/$template missing: run 'bash scripts/win32-system.sh make' first"
     exec unshare --mount --propagation private bash "$self" _enter "$system" ro "$PWD" "$@"
     ;;
   _enter) shift; enter "$@" ;;

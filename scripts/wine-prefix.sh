@@ -9,7 +9,7 @@ case ${KESTRELON_WINE_ARCH:-win64} in
     WINESERVER=/usr/lib/wine/wineserver
     ;;
   win32)
-    if [ -z "${KESTRELON_IN_WIN32_SYSTEM:-}" ]; then
+    if [ -z "${KESTRELON_WIN32_PREFIX:-}" ]; then
       exec bash "$(dirname "${BASH_SOURCE[0]}")/win32-system.sh" run bash "$0" "$@"
     fi
     WINE=/usr/lib/wine/wine
@@ -17,7 +17,7 @@ case ${KESTRELON_WINE_ARCH:-win64} in
     WINESERVER=/usr/lib/wine/wineserver64
     export WINEARCH=win32
     # Made once with the system: a copy is much faster than Wine's set-up under emulation.
-    WINE_PREFIX_TEMPLATE=/var/cache/kestrelon/wine-prefix
+    WINE_PREFIX_TEMPLATE=$KESTRELON_WIN32_PREFIX
     ;;
   *)
     echo "KESTRELON_WINE_ARCH: win64 or win32, not '$KESTRELON_WINE_ARCH'" >&2
