@@ -30,6 +30,12 @@ enum class OpenError {
   Other,
 };
 
+enum class LockResult {
+  Locked,
+  Busy,    // another handle holds an overlapping lock
+  Failed,  // the request itself failed
+};
+
 enum class Disposition {
   OpenExisting,  // fails when the file is absent
   OpenAlways,    // opens, or creates an empty file
@@ -49,6 +55,10 @@ class File {
   // handles forbid it. `randomAccess` is a caching hint only.
   bool Open(const std::string& path, Access access, unsigned share, Disposition disposition,
             bool randomAccess = false);
+  // As Open, but while other handles' share modes forbid the open (OpenError::InUse) it
+  // tries again, for at most `waitMs` milliseconds.
+  bool OpenWaiting(const std::string& path, Access access, unsigned share, Disposition disposition,
+                   bool randomAccess, uint32_t waitMs);
   bool IsOpen() const;
   void Close();
   // Why the last Open failed.
@@ -75,6 +85,10 @@ class File {
   // Exclusive lock of [offset, offset + length); waits while another handle holds an
   // overlapping lock. Only handles opened with write access can lock.
   bool Lock(uint64_t offset, uint64_t length);
+  // The same without waiting: Busy when another handle holds an overlapping lock.
+  LockResult TryLock(uint64_t offset, uint64_t length);
+  // Waits at most `waitMs` milliseconds for the lock.
+  LockResult LockWithin(uint64_t offset, uint64_t length, uint32_t waitMs);
   bool Unlock(uint64_t offset, uint64_t length);
 
  private:

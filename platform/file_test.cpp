@@ -89,8 +89,16 @@ TEST_F(FileTest, ShareModesHoldBetweenHandlesOfOneProcess) {
   File exclusive;
   ASSERT_TRUE(exclusive.Open(Path("x"), Access::Read, kShareNone, Disposition::OpenAlways));
   EXPECT_FALSE(other.Open(Path("x"), Access::Read, kShareRead | kShareWrite, Disposition::OpenExisting));
-  exclusive.Close();
-  EXPECT_TRUE(other.Open(Path("x"), Access::Read, kShareRead | kShareWrite, Disposition::OpenExisting));
+  EXPECT_FALSE(other.OpenWaiting(Path("x"), Access::Read, kShareRead | kShareWrite, Disposition::OpenExisting, false, 30));
+  EXPECT_EQ(other.LastOpenError(), OpenError::InUse);
+  // A waiting open gets in once the holder lets go.
+  std::thread closer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    exclusive.Close();
+  });
+  EXPECT_TRUE(other.OpenWaiting(Path("x"), Access::Read, kShareRead | kShareWrite, Disposition::OpenExisting, false,
+                                60000));
+  closer.join();
 }
 
 TEST_F(FileTest, LockedBytesRefuseOtherHandlesAndLockWaits) {
@@ -108,6 +116,10 @@ TEST_F(FileTest, LockedBytesRefuseOtherHandlesAndLockWaits) {
     EXPECT_FALSE(reader.WriteAt(7, "z", 1));
   }
   EXPECT_TRUE(reader.ReadAt(8, buffer, 2, got));
+  EXPECT_EQ(reader.TryLock(4, 8), LockResult::Busy);
+  EXPECT_EQ(reader.LockWithin(0, 1, 30), LockResult::Busy);
+  EXPECT_EQ(reader.TryLock(8, 2), LockResult::Locked);
+  EXPECT_TRUE(reader.Unlock(8, 2));
 
   std::atomic<bool> locked{false};
   std::thread waiter([&] {

@@ -233,6 +233,13 @@ bool File::Lock(uint64_t offset, uint64_t length) {
   return fd_ >= 0 && LockCall(fd_, F_OFD_SETLKW, F_WRLCK, static_cast<off_t>(offset), static_cast<off_t>(length));
 }
 
+LockResult File::TryLock(uint64_t offset, uint64_t length) {
+  if (fd_ < 0) return LockResult::Failed;
+  if (LockCall(fd_, F_OFD_SETLK, F_WRLCK, static_cast<off_t>(offset), static_cast<off_t>(length)))
+    return LockResult::Locked;
+  return errno == EAGAIN || errno == EACCES ? LockResult::Busy : LockResult::Failed;
+}
+
 bool File::Unlock(uint64_t offset, uint64_t length) {
   return fd_ >= 0 && LockCall(fd_, F_OFD_SETLK, F_UNLCK, static_cast<off_t>(offset), static_cast<off_t>(length));
 }

@@ -153,6 +153,16 @@ bool File::Lock(uint64_t offset, uint64_t length) {
                     static_cast<DWORD>(length >> 32), &ov) != 0;
 }
 
+LockResult File::TryLock(uint64_t offset, uint64_t length) {
+  if (!handle_) return LockResult::Failed;
+  OVERLAPPED ov = At(offset);
+  if (LockFileEx(AsHandle(handle_), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                 static_cast<DWORD>(length & 0xFFFFFFFFu), static_cast<DWORD>(length >> 32), &ov))
+    return LockResult::Locked;
+  DWORD error = GetLastError();
+  return error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING ? LockResult::Busy : LockResult::Failed;
+}
+
 bool File::Unlock(uint64_t offset, uint64_t length) {
   if (!handle_) return false;
   OVERLAPPED ov = At(offset);
