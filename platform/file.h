@@ -9,9 +9,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace platform {
+
+namespace memory_files {
+class Handle;
+}
 
 enum class Access { Read, ReadWrite };
 
@@ -103,6 +108,8 @@ class File {
   // flushes and truncations are counted, under this path.
   bool watched_ = false;
   std::string path_;
+  // A file of a folder kept in memory (memory_files.h) instead of a system handle.
+  std::shared_ptr<memory_files::Handle> memory_;
 };
 
 // Copies `from` to `to`, replacing `to` if it exists. The copy appears at `to` whole or

@@ -1,5 +1,6 @@
 #include "platform/file.h"
 
+#include "platform/memory_files.h"
 #include "platform/process.h"
 
 #include <gtest/gtest.h>
@@ -178,4 +179,31 @@ TEST_F(FileTest, LastWriteTime) {
   EXPECT_GT(t, 132223104000000000ull);
   EXPECT_LT(t, 195000000000000000ull);
   EXPECT_FALSE(LastWriteTime(Path("absent"), t));
+}
+
+TEST_F(FileTest, FilesOfAFolderKeptInMemory) {
+  const std::string folder = Path("memory");  // never made on disk
+  KeepFolderInMemory(folder);
+  const std::string a = folder + "/a.dat", b = folder + "\\b.dat";
+  File f;
+  EXPECT_FALSE(f.Open(a, Access::Read, kShareRead, Disposition::OpenExisting));
+  EXPECT_EQ(f.LastOpenError(), OpenError::NotFound);
+  ASSERT_TRUE(f.Open(a, Access::ReadWrite, kShareRead, Disposition::OpenAlways));
+  ASSERT_TRUE(f.WriteAt(3, "xyz", 3));
+  EXPECT_EQ(Contents(f), std::string("\0\0\0xyz", 6));
+  ASSERT_TRUE(f.Truncate(4));
+  EXPECT_TRUE(f.Flush());
+  EXPECT_EQ(f.TryLock(0, 8), LockResult::Locked);
+  f.Close();
+  EXPECT_TRUE(FileExists(a));
+  EXPECT_TRUE(CopyFileReplace(a, b));
+  EXPECT_FALSE(RenameFile(a, b));  // the target exists
+  EXPECT_TRUE(RemoveFile(b));
+  EXPECT_TRUE(RenameFile(a, b));
+  EXPECT_FALSE(FileExists(a));
+  File g;
+  ASSERT_TRUE(g.Open(b, Access::Read, kShareRead, Disposition::OpenExisting));
+  EXPECT_EQ(Contents(g), std::string("\0\0\0x", 4));
+  EXPECT_FALSE(g.WriteAt(0, "r", 1));  // opened for reading
+  EXPECT_FALSE(std::filesystem::exists(folder));
 }
