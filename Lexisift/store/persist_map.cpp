@@ -3,6 +3,7 @@
 #include "Lexisift/store/kill_point.h"
 #include "Lexisift/store/shared_index_cache.h"
 #include "Lexisift/store/store_recovery.h"
+#include "Lexisift/store/table_scan.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -111,15 +112,14 @@ CPersistMap::~CPersistMap() {
 }
 
 bool CPersistMap::WriteEmptyTable() {
-  static const std::vector<unsigned char> zeros(64 * 1024, 0);
   hamMails_ = spamMails_ = 0;
   cache_.Clear();
   if (index_) index_->Clear();
   indexUnavailable_ = false;
   written_ = true;
-  for (uint64_t at = 0; at < kTableSize; at += zeros.size()) {
-    size_t n = static_cast<size_t>(std::min<uint64_t>(zeros.size(), kTableSize - at));
-    if (!file_.WriteAt(at, zeros.data(), n)) {
+  static const unsigned char kZeros[kRecordHeaderSize * 4096] = {};
+  for (uint64_t at = 0; at < kTableSize; at += sizeof kZeros) {
+    if (!file_.WriteAt(at, kZeros, static_cast<size_t>(std::min<uint64_t>(sizeof kZeros, kTableSize - at)))) {
       file_.Truncate(0);
       return false;
     }
@@ -504,22 +504,27 @@ void CPersistMap::DeleteItems(const TokenTable& tokens, bool isSpam) { Apply(tok
 void CPersistMap::SwapItems(const TokenTable& tokens, bool toSpam) { Apply(tokens, toSpam, Op::Swap); }
 
 int32_t CPersistMap::EnumerateItems(bool textWanted, const std::string& outputPath) {
-  std::vector<unsigned char> table(kTableSize, 0);
-  size_t got = 0;
-  cache_.Read(0, table.data(), table.size(), got);  // read failures are not reported
   std::string text;
   int32_t count = 0;
+  bool damaged = false;
   unsigned char buffer[kMaxRecordSize + 256];
-  for (uint32_t b = 0; b < kBucketCount; ++b) {
+  // Read failures are not reported: a slot that cannot be read counts as empty.
+  ForEachUsedSlot(file_, [&](uint32_t b, const unsigned char* slot) {
     uint64_t p = static_cast<uint64_t>(b) * kRecordHeaderSize;
-    uint32_t next = ReadU32(&table[p + 8]);
-    while (next != 0) {
-      if (next <= p) return -1;  // a chain pointing backward loops
+    uint32_t next = ReadU32(slot + 8);
+    while (next != 0 && !damaged) {
+      if (next <= p) {
+        damaged = true;  // a chain pointing backward loops
+        break;
+      }
       p = next;
+      size_t got = 0;
       if (!cache_.Read(p, buffer, kMaxRecordSize, got) || got < kRecordHeaderSize) break;
       uint8_t length = buffer[12];
-      if (length > kMaxKeyLength) return -1;
-      if (got < kRecordHeaderSize + length + 1u || buffer[13 + length] != 0) return -1;
+      if (length > kMaxKeyLength || got < kRecordHeaderSize + length + 1u || buffer[13 + length] != 0) {
+        damaged = true;
+        break;
+      }
       ++count;
       if (textWanted) {
         char line[96];
@@ -530,12 +535,15 @@ int32_t CPersistMap::EnumerateItems(bool textWanted, const std::string& outputPa
       }
       next = ReadU32(buffer + 8);
     }
-  }
+  });
+  if (damaged) return -1;
   if (textWanted) {
     platform::File out;
     if (out.Open(outputPath, platform::Access::ReadWrite, platform::kShareNone, platform::Disposition::CreateAlways)) {
-      out.WriteAt(0, text.data(), text.size());
-      out.Flush();
+      // A listing cut short (a full disk) is not left behind as if it were whole.
+      bool written = out.WriteAt(0, text.data(), text.size()) && out.Flush();
+      out.Close();
+      if (!written) platform::RemoveFile(outputPath);
     }
   }
   return count;
@@ -611,15 +619,15 @@ int32_t CPersistMap::CheckMapFile(platform::File& file, uint64_t s) {
       if (i > limit) return -5;
     }
     // The chain heads: bytes 8 to 11 of each slot (byte 12 of slot 0 is the state mark).
-    std::vector<unsigned char> table(kTableSize, 0);
-    size_t got = 0;
-    if (!file.ReadAt(0, table.data(), table.size(), got) || got < table.size()) return -1;
-    for (uint32_t b = 0; b < kBucketCount; ++b) {
-      uint32_t head = ReadU32(&table[static_cast<size_t>(b) * kRecordHeaderSize + 8]);
-      if (head == 0) continue;
-      if (head < kTableSize || head >= s) return -2;
-      if (bit(linked, head, true)) return -3;
-    }
+    int32_t heads = 0;
+    bool whole = ForEachUsedSlot(file, [&](uint32_t, const unsigned char* slot) {
+      uint32_t head = ReadU32(slot + 8);
+      if (head == 0 || heads < 0) return;
+      if (head < kTableSize || head >= s) heads = -2;
+      else if (bit(linked, head, true)) heads = -3;
+    });
+    if (!whole) return -1;
+    if (heads < 0) return heads;
     for (size_t w = 0; w < linked.size(); ++w)
       if (linked[w] & ~starts[w]) return -8;  // a link into the middle of a record, or to the end
     return static_cast<int32_t>(i);

@@ -69,7 +69,7 @@ class CPersistMap {
 
   // Counts every record, walking each bucket's chain; -1 for a damaged chain. With
   // `textWanted` the listing "%6d %6d %6d %s\r\n" (bucket, ham, spam, key) is written to
-  // `outputPath` (not written for a damaged store).
+  // `outputPath` (not left for a damaged store, nor when it cannot be written whole).
   int32_t EnumerateItems(bool textWanted, const std::string& outputPath);
 
   // Consistency walk of the records of an open map file: the number of records after the

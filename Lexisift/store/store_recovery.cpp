@@ -3,8 +3,7 @@
 #include "Lexisift/store/map_format.h"
 #include "Lexisift/store/persist_map.h"
 #include "Lexisift/store/store_error.h"
-
-#include <vector>
+#include "Lexisift/store/table_scan.h"
 
 namespace kestrelon {
 namespace {
@@ -12,14 +11,11 @@ namespace {
 // The bucket table alone, every chain empty.
 bool IsEmptyTable(platform::File& file, uint64_t size) {
   if (size != map_format::kTableSize) return false;
-  std::vector<unsigned char> block(map_format::kRecordHeaderSize * 4096);
-  for (uint64_t at = 0; at < size; at += block.size()) {
-    size_t got = 0;
-    if (!file.ReadAt(at, block.data(), block.size(), got) || got == 0) return false;
-    for (size_t slot = 0; slot + map_format::kRecordHeaderSize <= got; slot += map_format::kRecordHeaderSize)
-      if (map_format::ReadU32(&block[slot + map_format::kNextOffset]) != 0) return false;
-  }
-  return true;
+  bool empty = true;
+  bool whole = ForEachUsedSlot(file, [&](uint32_t, const unsigned char* slot) {
+    if (map_format::ReadU32(slot + map_format::kNextOffset) != 0) empty = false;
+  });
+  return whole && empty;
 }
 
 }  // namespace
