@@ -250,14 +250,15 @@ void CPersistMap::Undo::Save(uint64_t offset, const unsigned char* old, size_t s
   bytes.insert(bytes.end(), old, old + size);
 }
 
-CPersistMap::Undo CPersistMap::StartUpdate(uint64_t end) {
+CPersistMap::Undo& CPersistMap::StartUpdate(uint64_t end) {
   SettleRollBack();
   written_ = true;
-  Undo undo;
-  undo.end = end;
-  undo.hamMails = hamMails_;
-  undo.spamMails = spamMails_;
-  return undo;
+  undo_.end = end;
+  undo_.hamMails = hamMails_;
+  undo_.spamMails = spamMails_;
+  undo_.ranges.clear();  // the buffers are kept from update to update
+  undo_.bytes.clear();
+  return undo_;
 }
 
 bool CPersistMap::RollBack(const Undo& undo) {
@@ -404,9 +405,12 @@ bool CPersistMap::WritePatches(std::vector<Patch>& patches, Undo& undo) {
     } else {
       std::memcpy(run.data(), patches[i].old, patches[i].size);
     }
-    undo.Save(start, run.data(), run.size());
-    for (size_t k = i; k < j; ++k)
-      std::memcpy(&run[static_cast<size_t>(patches[k].offset - start)], patches[k].bytes, patches[k].size);
+    // Only the patched fields change: the bytes between them are written as they are.
+    for (size_t k = i; k < j; ++k) {
+      unsigned char* field = &run[static_cast<size_t>(patches[k].offset - start)];
+      undo.Save(patches[k].offset, field, patches[k].size);
+      std::memcpy(field, patches[k].bytes, patches[k].size);
+    }
     if (!cache_.Write(start, run.data(), run.size())) return false;
     KillPoint("records updated", start, run.size());
     i = j;
@@ -422,7 +426,7 @@ void CPersistMap::SetItem(const MapItem& item) {
   if (!file_.Size(end)) Fail(kErrSave);
   Batch batch;
   Prepare(batch, place, item, end);
-  Undo undo = StartUpdate(end);
+  Undo& undo = StartUpdate(end);
   if (!Commit(batch, end, undo)) AbortUpdate(undo);
   Remember(batch);
 }
@@ -465,7 +469,7 @@ void CPersistMap::Apply(const TokenTable& tokens, bool flag, Op op) {
     }
     Prepare(batch, place, item, end);
   });
-  Undo undo = StartUpdate(end);
+  Undo& undo = StartUpdate(end);
   if (!Commit(batch, end, undo)) AbortUpdate(undo);
   switch (op) {
     case Op::Add:

@@ -190,7 +190,8 @@ class CPersistMap {
   void Remember(const Batch& batch);
   void Apply(const TokenTable& tokens, bool flag, Op op);
 
-  Undo StartUpdate(uint64_t end);
+  // The undo record of an update that starts at file size `end`.
+  Undo& StartUpdate(uint64_t end);
   // Puts back what the update overwrote and cuts the file to its old end; false when a
   // write or the cut failed.
   bool RollBack(const Undo& undo);
@@ -199,6 +200,7 @@ class CPersistMap {
   // Finishes a rollback that is owed; raises the write failure while it cannot.
   void SettleRollBack();
 
+  Undo undo_;
   std::unique_ptr<Undo> owedRollBack_;
   Recovery recovery_ = Recovery::None;
 
