@@ -144,15 +144,22 @@ bool Holds(const std::string& path) {
   return false;
 }
 
-std::unique_ptr<Handle> Open(const std::string& path, bool writable, bool mustExist, bool truncate) {
+std::unique_ptr<Handle> Open(const std::string& path, bool writable, Disposition disposition, OpenError& error) {
   Registry& r = Files();
   std::lock_guard<std::mutex> hold(r.lock);
   auto it = r.files.find(path);
+  error = OpenError::None;
   if (it == r.files.end()) {
-    if (mustExist) return nullptr;
+    if (disposition == Disposition::OpenExisting) {
+      error = OpenError::NotFound;
+      return nullptr;
+    }
     it = r.files.emplace(path, std::make_shared<Node>()).first;
     it->second->writeTime = Now();
-  } else if (truncate) {
+  } else if (disposition == Disposition::CreateNew) {
+    error = OpenError::Exists;
+    return nullptr;
+  } else if (disposition == Disposition::CreateAlways) {
     std::lock_guard<std::mutex> node(it->second->lock);
     it->second->Own(0).clear();
     it->second->writeTime = Now();

@@ -10,6 +10,8 @@
 // and then only what it asked for.
 #pragma once
 
+#include "platform/file.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -42,9 +44,9 @@ class Handle {
 // True when `path` is a folder kept in memory or lies in one. Costs one flag test while
 // there is none.
 bool Holds(const std::string& path);
-// Opens the memory file at `path`; creates it unless `mustExist`, empties it when
-// `truncate`. Nothing when it must exist and does not.
-std::unique_ptr<Handle> Open(const std::string& path, bool writable, bool mustExist, bool truncate);
+// Opens the memory file at `path` as File::Open would; nothing (and `error` says why)
+// when the disposition refuses.
+std::unique_ptr<Handle> Open(const std::string& path, bool writable, Disposition disposition, OpenError& error);
 bool Exists(const std::string& path);
 bool Copy(const std::string& from, const std::string& to);
 bool Rename(const std::string& from, const std::string& to);

@@ -136,16 +136,18 @@ bool File::Open(const std::string& path, Access access, unsigned share, Disposit
   path_ = watched_ ? path : std::string();
   bool write = access == Access::ReadWrite;
   if (memory_files::Holds(path)) {
-    memory_ = memory_files::Open(path, write, disposition == Disposition::OpenExisting,
-                                 disposition == Disposition::CreateAlways);
-    openError_ = memory_ ? OpenError::None : OpenError::NotFound;
+    memory_ = memory_files::Open(path, write, disposition, openError_);
     return memory_ != nullptr;
   }
   int flags = (write ? O_RDWR : O_RDONLY) | O_CLOEXEC;
   if (disposition != Disposition::OpenExisting) flags |= O_CREAT;
+  // O_EXCL fails on any existing name, a symbolic link included, without following it.
+  if (disposition == Disposition::CreateNew) flags |= O_EXCL;
   int fd = open(path.c_str(), flags, 0666);
   if (fd < 0) {
-    openError_ = errno == ENOENT || errno == ENOTDIR ? OpenError::NotFound : OpenError::Other;
+    openError_ = errno == ENOENT || errno == ENOTDIR ? OpenError::NotFound
+                 : errno == EEXIST                   ? OpenError::Exists
+                                                     : OpenError::Other;
     return false;
   }
   openError_ = OpenError::Other;
