@@ -146,8 +146,17 @@ PassJournal::PassJournal(const std::string& path, uint64_t highestRecordedId) : 
   if (!file_.ReadAt(0, text.data(), text.size(), got) || got != text.size())
     throw PassJournalError("cannot read " + path);
   Load(text);
-  if (end_ > kCompactAbove && StateRecords().size() * 4 < end_) Compact();
+  if (CompactionDue()) Compact();
 }
+
+PassJournal::~PassJournal() {
+  try {
+    if (file_.IsOpen() && CompactionDue()) Compact();
+  } catch (...) {
+  }
+}
+
+bool PassJournal::CompactionDue() const { return end_ > kCompactAbove && StateRecords().size() * 4 < end_; }
 
 void PassJournal::Load(const std::string& text) {
   size_t pos = 0;

@@ -15,7 +15,7 @@
 // File layout (8-bit text): records "<letter> <field> <field> ...\r\n", every byte of a
 // field below 0x21 and "%" written as "%XX". The file is only appended to; a record cut
 // short at the end is dropped when the file is read, and written over. When most records
-// are settled, the file is written anew, short, at open.
+// are settled, the file is written anew, short, at open and at close.
 #pragma once
 
 #include "platform/file.h"
@@ -98,6 +98,8 @@ class PassJournal {
   // `highestRecordedId`, the highest message id the seen-message list held before: how
   // those mails are learnt is not known. Raises PassJournalError.
   PassJournal(const std::string& path, uint64_t highestRecordedId);
+  // Writes a long journal anew, short, as at open. Never raises.
+  ~PassJournal();
   PassJournal(const PassJournal&) = delete;
   PassJournal& operator=(const PassJournal&) = delete;
 
@@ -129,6 +131,7 @@ class PassJournal {
   void Append(const std::string& records);
   LearnedWay DefaultWayOf(const std::string& id) const;
   std::string StateRecords() const;
+  bool CompactionDue() const;
   void Compact();
 
   std::string path_;

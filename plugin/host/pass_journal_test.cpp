@@ -54,6 +54,7 @@ TEST(PassJournal, RecordsComeBackAfterReopeningAndACutRecordIsWrittenOver) {
 TEST(PassJournal, MailsJudgedBeforeItExistedAreNotKnownAndALongJournalIsWrittenShort) {
   TempDir dir;
   std::string path = dir.File("Kestrelon.jnl");
+  uint64_t before = 0;
   {
     PassJournal journal(path, 40);
     for (int i = 41; i < 1041; ++i) {
@@ -63,10 +64,10 @@ TEST(PassJournal, MailsJudgedBeforeItExistedAreNotKnownAndALongJournalIsWrittenS
     }
     journal.Commit("12", LearnedWay::kHam);
     journal.Owe({Mail("1000"), DeletionKind::kAutomatic, false});
+    before = ReadAll(path).size();
   }
-  uint64_t before = ReadAll(path).size();
-  PassJournal journal(path, 0);
   EXPECT_LT(ReadAll(path).size() * 10, before);
+  PassJournal journal(path, 0);
   EXPECT_EQ(journal.WayOf("11"), LearnedWay::kUnknown);
   EXPECT_EQ(journal.WayOf("12"), LearnedWay::kHam);
   EXPECT_EQ(journal.WayOf("100"), LearnedWay::kSpam);
