@@ -85,6 +85,10 @@ class File {
 #endif
   bool checkLocks_ = true;
   OpenError openError_ = OpenError::None;
+  // Opened while the test-only fault layer (file_fault.h) was attached: its writes,
+  // flushes and truncations are counted, under this path.
+  bool watched_ = false;
+  std::string path_;
 };
 
 // Copies `from` to `to`, replacing `to` if it exists. The copy appears at `to` whole or
