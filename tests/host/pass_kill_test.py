@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""The plug-in killed at random moments, and a real full disk.
+"""The plug-in killed at random moments, its file writes failing in turn, and a real full
+disk.
 
 Kill rounds: the headless host (kestrelon-host) watches the Inbox of a stand-in store
 while another process delivers mail; each round starts the host, lets it work for a
@@ -15,15 +16,23 @@ and at the end, after a last pass and a clean quit:
   - every mail is judged (recorded in the seen-message list) and learnt exactly once:
     its tag's counts in the store are (1, 0) or (0, 1), so no mail was learnt or
     swapped twice, and the store's mail counters match;
-  - a mail learnt as spam is in Deleted Items and one learnt as real mail in the Inbox;
+  - a mail learnt as spam is in Deleted Items (or, its copy for the spam archive failed,
+    in the Inbox with a line saying so) and one learnt as real mail in the Inbox;
   - every mail in Deleted Items has its deletion in the event log;
   - the store passes its check.
+
+Fault loop (--fault-loop): the Nth write, flush or truncate of the host fails (the file
+fault layer, platform/file_fault.h, armed through its control file), N = 1, 2, ... until a
+pass and a "Delete Spam" get through without reaching N, with ENOSPC, then EIO; after each
+the fault is lifted and the next pass runs; then the same checks. A deletion line that the
+event log dropped on a failed write is counted, not a violation: the log object drops
+such lines by its contract.
 
 Full disk (--full-disk DIR, DIR on a small file system of its own): the store folder in
 DIR; first-run scan, spam taught, the file system filled, mail delivered and a pass run,
 the space freed, a pass, quit, start again; then the same checks.
 
-  pass_kill_test.py --bin BIN_DIR [--kills N] [--seed N] [--full-disk DIR]
+  pass_kill_test.py --bin BIN_DIR [--kills N | --fault-loop | --full-disk DIR] [--seed N]
 """
 import argparse
 import os
@@ -83,6 +92,7 @@ class Harness:
         self.host = None
         self.output = None
         self.fault_control = None
+        self.writes_fail = False  # a full disk or the fault loop
 
     # ----- tools
     def tool(self, name, *args, check=True):
@@ -264,7 +274,12 @@ class Harness:
             if learnt == (1, 0) and tag not in inbox:
                 self.violation(f"{tag} is learnt as real mail but not in the Inbox")
             if tag in deleted and tag not in logged:
-                self.violation(f"{tag} was deleted without a line in the event log")
+                # The log object drops a line whose write fails (its contract): only a
+                # run without failing writes must have them all.
+                if self.writes_fail:
+                    self.figures["deletion lines the log dropped"] = self.figures.get("deletion lines the log dropped", 0) + 1
+                else:
+                    self.violation(f"{tag} was deleted without a line in the event log")
             ham += learnt == (1, 0)
             spam += learnt == (0, 1)
         stats = self.tool("lexisift", "stats", "--store", os.path.join(self.store, "Kestrelon.dat")).stdout.decode()
@@ -363,6 +378,7 @@ class Harness:
         self.check_final()
 
     def full_disk(self, cycles=5):
+        self.writes_fail = True
         self.set_up()
         self.quit_host()
         # Beside the store folder, out of the plug-in's watch.
@@ -424,13 +440,14 @@ class Harness:
             if counts == last:
                 return counts
             last = counts
-            time.sleep(0.15)
+            time.sleep(0.12)  # longer than the host's wait for events
 
-    def fault_loop(self, batch=4):
+    def fault_loop(self, batch=3):
         """Fails the Nth write, flush or truncate of the host, N = 1, 2, ... until a pass
         (with a Delete Spam) gets through without reaching N, with ENOSPC, then EIO; the
         fault lifted, the next pass must judge what the failed one left."""
         self.fault_control = os.path.join(self.work, "fault.ctl")
+        self.writes_fail = True
         self.set_up()
         self.run_commands("set archive on")
         for error in FAULT_ERRORS:
