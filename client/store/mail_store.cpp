@@ -66,7 +66,7 @@ void WritePendingMove(const std::string& path, const PendingMove& move) {
                         FolderLetter(move.to), (unsigned long)move.copyIndex);
   platform::File file;
   if (!file.Open(path, platform::Access::ReadWrite, platform::kShareRead, platform::Disposition::CreateAlways) ||
-      !file.WriteAt(0, text, size_t(n)) || !file.Flush())
+      !file.WriteAt(0, text, size_t(n)))
     throw StoreError("cannot write " + path);
 }
 
@@ -223,7 +223,6 @@ uint32_t MailStore::Move(Folder from, Folder to, uint32_t id) const {
     uint32_t newId = target.Append(message.envelope, raw);
     target.Sync();  // on disk before the source lets go of it
     source.Delete(id);
-    source.Sync();
     platform::RemoveFile(journal);
     return newId;
   } catch (const DbxWriteError& e) {
@@ -248,7 +247,6 @@ void MailStore::FinishMoveLocked(DbxWriter& inbox, DbxWriter& deleted) const {
         original.envelope.senderAddress == copy.envelope.senderAddress &&
         RawText(move.from, original) == RawText(move.to, copy)) {
       source.Delete(move.id);
-      source.Sync();
     }
   }
   if (!platform::RemoveFile(journal) && platform::FileExists(journal))
