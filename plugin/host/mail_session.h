@@ -67,10 +67,6 @@ class MailSession {
   DbxReader* InboxReader() { return inboxReader_.get(); }
   void AttachInboxReader(std::unique_ptr<DbxReader> reader) { inboxReader_ = std::move(reader); }
 
-  // The bound calls, for the commands that read messages themselves.
-  LHANDLE Session() const { return session_; }
-  LPMAPIREADMAIL ReadMail() const { return readMail_; }
-
  private:
   bool Position(std::string& id);
   ULONG FindNextInto(std::string& id, FLAGS flags);
