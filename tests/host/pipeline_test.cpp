@@ -352,6 +352,32 @@ class FailingFilter : public IMailFilter {
   IMailFilter* inner_;
 };
 
+TEST_F(PipelineTest, FirstRunScanCutShortGoesOnAtTheNextPass) {
+  client::MailStore store = MakeStore();
+  for (int i = 0; i < 4; ++i) store.Deliver(SpamMail(i));
+  ASSERT_TRUE(Start());
+  FailingFilter filter(Data().filter);
+  Data().filter = &filter;
+  filter.learnCallsLeft = 2;
+  Pass();
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Kestrelon Spam Filter|Mail processing error!"});
+  EXPECT_FALSE(window_.ProgressOpen());
+  // The next pass, even after a new start, scans on: the rest is learnt as real mail.
+  Data().filter = filter.Inner();
+  ASSERT_TRUE(Restart());
+  window_.ClearBoxes();
+  Pass();
+  EXPECT_EQ(window_.ProgressOpenings(), 2);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{kScanFinished});
+  EXPECT_EQ(ItemsCount(false), 4);
+  EXPECT_EQ(ItemsCount(true), 0);
+  // Then the normal passes.
+  store.Deliver(HamMail(1));
+  Pass();
+  EXPECT_EQ(window_.ProgressOpenings(), 2);
+  EXPECT_EQ(ItemsCount(false), 5);
+}
+
 // A log object whose every call fails.
 class FailingLog : public ILog {
  public:
