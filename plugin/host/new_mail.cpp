@@ -95,11 +95,12 @@ LearnedWay ReturnedMailWay(MailSession& session, const JournalMail& mail) {
   return earlier.empty() ? LearnedWay::kUnknown : session.Journal().WayOf(earlier.back());
 }
 
-void NormalPass(PluginData& data) {
+// The pass proper; `archiveFailed` is set when a spam mail stayed because its archive
+// copy failed.
+void JudgeNewMail(PluginData& data, bool& archiveFailed) {
   IClientWindow& window = data.window;
   MailSession& session = *data.mailSession;
   FilterCalls filter(data.filter);
-  bool archiveFailed = false;
   // What earlier passes still owe goes first.
   CarryOutOwedDeletions(data, archiveFailed);
   int counter = 1;
@@ -149,12 +150,23 @@ void NormalPass(PluginData& data) {
   }
   // Deleted only now, so that the enumeration's position stays valid while it runs.
   CarryOutOwedDeletions(data, archiveFailed);
-  if (archiveFailed) window.ShowBox(BoxOwner::kMainWindow, kFilterCaption, kArchiveFailedBox);
   if (!first) {
     filter.SetHttpScanTimeout(0);
     window.SetStatusText(0, savedStatus);
     window.RestoreCursor();
   }
+}
+
+void NormalPass(PluginData& data) {
+  bool archiveFailed = false;
+  try {
+    JudgeNewMail(data, archiveFailed);
+  } catch (...) {
+    // Told also when a failure ends the pass afterwards.
+    if (archiveFailed) data.window.ShowBox(BoxOwner::kMainWindow, kFilterCaption, kArchiveFailedBox);
+    throw;
+  }
+  if (archiveFailed) data.window.ShowBox(BoxOwner::kMainWindow, kFilterCaption, kArchiveFailedBox);
 }
 
 }  // namespace
