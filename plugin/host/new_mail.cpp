@@ -81,10 +81,12 @@ void FirstRunScan(PluginData& data) {
   window.ShowBox(BoxOwner::kNone, kFilterCaption, window.LoadText(17, 512));
 }
 
-// A returned mail is never learnt again: it keeps the way its earlier self is learnt.
-void KeepReturned(PluginData& data, const JournalMail& mail, LearnedWay way) {
+// A returned mail is never learnt again: it keeps the way its earlier self is learnt,
+// and with `remove` is deleted again as spam.
+void KeepReturned(PluginData& data, const JournalMail& mail, LearnedWay way, bool remove) {
   MailSession& session = *data.mailSession;
-  if (way != LearnedWay::kHam) session.Journal().Commit(mail.id, way);
+  OwedDeletion deletion{mail, DeletionKind::kAutomatic, false};
+  if (way != LearnedWay::kHam || remove) session.Journal().Commit(mail.id, way, remove ? &deletion : nullptr);
   session.RecordJudged(mail.key, mail.date, mail.id);
 }
 
@@ -131,10 +133,12 @@ void JudgeNewMail(PluginData& data, bool& archiveFailed) {
                                 BoxButtons::kYesNo) == BoxAnswer::kYes;
         asked = true;
       }
+      // Unread, it is judged as its earlier self was, without learning it again: a
+      // spam mail sent once more in the same minute goes as the first did.
       if (question && answer)
         LearnMail(data, mail, content, LearnOp::kSwapToHam, true, StepFollowUp::kLogFalsePositive);
       else
-        KeepReturned(data, mail, way);
+        KeepReturned(data, mail, way, !read && way == LearnedWay::kSpam);
     } else if (data.addressBook->IsSenderInAddressBook(mail.address)) {
       LearnMail(data, mail, content, LearnOp::kAddHam, true, StepFollowUp::kLogAddressBook);
     } else if (LearnMail(data, mail, content, LearnOp::kProcess, true, StepFollowUp::kDeleteIfSpam) ==

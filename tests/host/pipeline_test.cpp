@@ -206,8 +206,8 @@ TEST_F(PipelineTest, ReturnedMailIsNeverLearntTwiceAndAskedAboutWhenReadAndLearn
   window_.SetAnswerer([](const HeadlessClientWindow::Box&) { return BoxAnswer::kYes; });
   Pass();
   // One question, at the first returned spam though it is not the first mail of the
-  // pass; the answer holds for the other one. The unread one and the real mail are left
-  // as they are learnt.
+  // pass; the answer holds for the other one. The unread one goes again as spam, and the
+  // real mail stays, neither learnt again.
   ASSERT_EQ(window_.Boxes().size(), 1u);
   EXPECT_EQ(window_.Boxes()[0].buttons, BoxButtons::kYesNo);
   EXPECT_EQ(window_.Boxes()[0].owner, BoxOwner::kMainWindow);
@@ -215,11 +215,13 @@ TEST_F(PipelineTest, ReturnedMailIsNeverLearntTwiceAndAskedAboutWhenReadAndLearn
             "Is the mail you just moved to the Inbox real mail\r\nthat has been inadvertently misidentified as spam?");
   EXPECT_EQ(LogTexts(), (std::vector<std::string>{
                             DecisionEntry(Decision::kFalsePositive, "deals10@offers-daily.example", "Cheap pills 10 best prices"),
-                            DecisionEntry(Decision::kFalsePositive, "deals12@offers-daily.example", "Cheap pills 12 best prices")}));
+                            DecisionEntry(Decision::kFalsePositive, "deals12@offers-daily.example", "Cheap pills 12 best prices"),
+                            DecisionEntry(Decision::kSpamDeleted, "deals11@offers-daily.example", "Cheap pills 11 best prices")}));
   EXPECT_EQ(ItemsCount(false), ham + 3);
   EXPECT_EQ(ItemsCount(true), spam - 2);
   client::StoredMessage m;
-  for (uint32_t id : {read1, unread, read2, realBack}) EXPECT_TRUE(store.Find(client::Folder::Inbox, id, m)) << id;
+  for (uint32_t id : {read1, read2, realBack}) EXPECT_TRUE(store.Find(client::Folder::Inbox, id, m)) << id;
+  EXPECT_FALSE(store.Find(client::Folder::Inbox, unread, m));
 
   // A second copy of a mail still in the Inbox, arriving in the same minute and read
   // before its pass, is new mail.
