@@ -132,9 +132,13 @@ bool File::Open(const std::string& path, Access access, unsigned share, Disposit
   bool write = access == Access::ReadWrite;
   int flags = (write ? O_RDWR : O_RDONLY) | O_CLOEXEC;
   if (disposition != Disposition::OpenExisting) flags |= O_CREAT;
+  // O_EXCL fails on any existing name, a symbolic link included, without following it.
+  if (disposition == Disposition::CreateNew) flags |= O_EXCL;
   int fd = open(path.c_str(), flags, 0666);
   if (fd < 0) {
-    openError_ = errno == ENOENT || errno == ENOTDIR ? OpenError::NotFound : OpenError::Other;
+    openError_ = errno == ENOENT || errno == ENOTDIR ? OpenError::NotFound
+                 : errno == EEXIST                   ? OpenError::Exists
+                                                     : OpenError::Other;
     return false;
   }
   openError_ = OpenError::Other;

@@ -70,13 +70,18 @@ bool File::Open(const std::string& path, Access access, unsigned share, Disposit
                      ((share & kShareDelete) ? FILE_SHARE_DELETE : 0);
   DWORD creation = disposition == Disposition::OpenExisting ? OPEN_EXISTING
                    : disposition == Disposition::OpenAlways ? OPEN_ALWAYS
+                   : disposition == Disposition::CreateNew  ? CREATE_NEW
                                                             : CREATE_ALWAYS;
   DWORD flags = FILE_ATTRIBUTE_NORMAL | (randomAccess ? FILE_FLAG_RANDOM_ACCESS : 0);
+  // A reparse point (a symbolic link, a junction) at the name is the name taken, never a
+  // way to somewhere else.
+  if (disposition == Disposition::CreateNew) flags |= FILE_FLAG_OPEN_REPARSE_POINT;
   HANDLE h = CreateFileA(path.c_str(), desired, shareFlags, nullptr, creation, flags, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     DWORD error = GetLastError();
     openError_ = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND         ? OpenError::NotFound
                  : error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? OpenError::InUse
+                 : error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS        ? OpenError::Exists
                                                                                       : OpenError::Other;
     return false;
   }
