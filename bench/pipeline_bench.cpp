@@ -222,23 +222,24 @@ bool RunStandIn(const fs::path& folder, const std::set<uint32_t>& spamIds, Stand
     kestrelon::MailSession session((folder / "Kestrelon.msg").string());
     session.AttachInboxReader(
         std::make_unique<kestrelon::DbxReader>(MailStore(folder.string()).FilePath(Folder::Inbox)));
+    std::vector<std::string> spam;
     for (;;) {
       auto start = Clock::now();
       MapiMessage* message = session.NextNewMessage(false);
-      // The call that ends the pass carries out the queued deletions.
-      (message ? times.enumerate : times.remove) += SecondsSince(start);
+      times.enumerate += SecondsSince(start);
       if (!message) break;
       start = Clock::now();
       std::string header, body;
       kestrelon::GetMessageContent(session.InboxReader(), message, header, body);
       times.read += SecondsSince(start);
       ++times.seen;
-      if (spamIds.count(message->ulReserved)) {
-        session.QueueDeletion();
-        ++times.deleted;
-      }
+      if (spamIds.count(message->ulReserved)) spam.push_back(std::to_string(message->ulReserved));
       session.FreeMessage(message);
     }
+    // Deleted at the end of the pass, as the pipeline does.
+    auto start = Clock::now();
+    for (const std::string& id : spam) times.deleted += session.DeleteMessage(id) == SUCCESS_SUCCESS ? 1 : 0;
+    times.remove += SecondsSince(start);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "pipeline_bench: stand-in pass failed: %s\n", e.what());
     return false;
