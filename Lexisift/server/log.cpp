@@ -107,11 +107,13 @@ HRESULT CLog::Init(BSTR FilePath) {
   return S_OK;
 }
 
+// Each entry goes to the file in one write, its stamp included: a write that fails (a full
+// disk) leaves no stamp without its text, and the next entry is written over what it left.
 HRESULT CLog::LogError(char* Function, char* Error) {
   if (!file_.IsOpen()) return S_OK;
   try {
-    Append(TimeStamp(platform::LocalTimeNow()));
-    std::string line = "Error in function: ";
+    std::string line = TimeStamp(platform::LocalTimeNow());
+    line += "Error in function: ";
     line += OneEntry(Function);
     line += " - Error: ";
     line += OneEntry(Error);
@@ -126,8 +128,7 @@ HRESULT CLog::LogError(char* Function, char* Error) {
 HRESULT CLog::LogInfo(char* Info) {
   if (!file_.IsOpen()) return S_OK;
   try {
-    Append(TimeStamp(platform::LocalTimeNow()));
-    Append(OneInfoEntry(Info));
+    Append(TimeStamp(platform::LocalTimeNow()) + OneInfoEntry(Info));
   } catch (...) {
   }
   return S_OK;

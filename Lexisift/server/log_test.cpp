@@ -1,5 +1,7 @@
 #include "Lexisift/server/log.h"
 
+#include "platform/file_fault.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -76,6 +78,28 @@ TEST(Log, LinesAreAppendedWithTheirLayout) {
             "<stamp>Error in function: InitPluginData - Error: RegisterSHNotify - Does Inbox file exist?\r\n"
             "<stamp>abc<stamp>def\r\n"
             "<stamp>Error in function:  - Error: oops\r\n");
+}
+
+TEST(Log, AnEntryWhoseWriteFailsLeavesNothingTheNextEntryDoesNotOverwrite) {
+  std::string folder = Folder();
+  std::string path = folder + "/Kestrelon.log";
+  ASSERT_TRUE(platform::file_fault::Attach(folder + "/fault.ctl"));
+  ILog* log = NewLog();
+  Bstr file(path);
+  ASSERT_EQ(log->Init(file.value), S_OK);
+  std::string first = "first\r\n", lost = "lost\r\n", kept = "kept\r\n";
+  EXPECT_EQ(log->LogInfo(Text(first)), S_OK);
+  platform::file_fault::Plan plan;
+  plan.kinds = platform::file_fault::kWrite;
+  plan.failAt = 1;
+  plan.error = platform::file_fault::Error::Io;
+  ASSERT_TRUE(platform::file_fault::Arm(plan));
+  EXPECT_EQ(log->LogInfo(Text(lost)), S_OK);
+  platform::file_fault::Lift();
+  EXPECT_EQ(log->LogInfo(Text(kept)), S_OK);
+  log->Release();
+  platform::file_fault::Detach();
+  EXPECT_EQ(WithoutStamps(ReadFile(path)), "<stamp>first\r\n<stamp>kept\r\n");
 }
 
 TEST(Log, ControlCharactersOfTheTextsAreWrittenAsSpaces) {
