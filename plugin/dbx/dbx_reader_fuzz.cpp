@@ -4,17 +4,20 @@
 #include "plugin/dbx/dbx_message_info.h"
 #include "plugin/dbx/dbx_message_text.h"
 #include "plugin/dbx/dbx_reader.h"
+#include "platform/file.h"
+#include "platform/memory_files.h"
 
 #include <cstdint>
-#include <cstdio>
-#include <fstream>
+#include <cstdlib>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
+// The message file lives in memory: the run's time goes to the reader, not the file system.
 std::string ScratchPath() {
-  return "/tmp/kestrelon-dbx-fuzz-" + std::to_string(getpid()) + ".dbx";
+  const std::string folder = "/kestrelon-dbx-fuzz";
+  platform::KeepFolderInMemory(folder);
+  return folder + "/Inbox.dbx";
 }
 
 }  // namespace
@@ -22,8 +25,10 @@ std::string ScratchPath() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const std::string path = ScratchPath();
   {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
+    platform::File out;
+    if (!out.Open(path, platform::Access::ReadWrite, platform::kShareNone, platform::Disposition::CreateAlways) ||
+        !out.WriteAt(0, data, size))
+      std::abort();
   }
   kestrelon::DbxReader reader(path);
   try {
@@ -51,6 +56,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   } catch (const kestrelon::DbxException&) {
   }
-  std::remove((path + ".log").c_str());  // failed reads are logged; keep the log from growing
+  platform::RemoveFile(path + ".log");  // failed reads are logged; keep the log from growing
   return 0;
 }

@@ -1,20 +1,30 @@
 // Loads arbitrary bytes as a seen-message list file, records one message and closes it;
 // the reopened file must hold that record.
 #include "plugin/host/seen_message_list.h"
+#include "platform/file.h"
+#include "platform/memory_files.h"
 
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
-#include <unistd.h>
+
+namespace {
+
+// The list lives in memory: the run's time goes to the parser, not the file system.
+std::string ListPath() {
+  const std::string folder = "/kestrelon-seen-list-fuzz";
+  platform::KeepFolderInMemory(folder);
+  return folder + "/Kestrelon.msg";
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string path =
-      (std::filesystem::temp_directory_path() / ("seen_list_fuzz_" + std::to_string(getpid()) + ".msg")).string();
+  static const std::string path = ListPath();
   {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), std::streamsize(size));
+    platform::File out;
+    if (!out.Open(path, platform::Access::ReadWrite, platform::kShareNone, platform::Disposition::CreateAlways) ||
+        !out.WriteAt(0, data, size))
+      std::abort();
   }
   try {
     {
@@ -27,6 +37,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::abort();
   } catch (const kestrelon::SeenListError&) {
   }
-  std::remove(path.c_str());
   return 0;
 }
