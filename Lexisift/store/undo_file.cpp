@@ -76,6 +76,7 @@ bool DecodeUndoRecord(const unsigned char* data, size_t size, StoreUndo& undo) {
   undo.hamAfter = ReadI32(data + 24);
   undo.spamAfter = ReadI32(data + 28);
   undo.patched = true;
+  if (undo.end < map_format::kTableSize) return false;  // no store is shorter
   const uint32_t count = ReadU32(data + 32);
   const size_t stop = size - kSumSize;
   size_t at = kHeadSize;
