@@ -12,6 +12,7 @@ using map_format::ReadU32;
 namespace {
 
 constexpr unsigned char kMagic[4] = {'K', 'S', 'U', '1'};
+constexpr unsigned char kNoMagic[4] = {};  // a finished record
 constexpr size_t kHeadSize = 36;
 constexpr size_t kRangeHeadSize = 12;
 constexpr size_t kSumSize = 8;
@@ -66,9 +67,11 @@ void EncodeUndoRecord(const StoreUndo& undo, std::vector<unsigned char>& out) {
 }
 
 bool DecodeUndoRecord(const unsigned char* data, size_t size, StoreUndo& undo) {
-  if (size < kHeadSize + kSumSize || std::memcmp(data, kMagic, sizeof kMagic) != 0 || ReadU32(data + 4) != size ||
-      ReadU64(data + size - kSumSize) != Fnv1a(data, size - kSumSize))
-    return false;
+  if (size < kHeadSize + kSumSize || std::memcmp(data, kMagic, sizeof kMagic) != 0) return false;
+  size_t length = ReadU32(data + 4);
+  if (length < kHeadSize + kSumSize || length > size) return false;
+  size = length;  // what follows is left of a longer record before
+  if (ReadU64(data + size - kSumSize) != Fnv1a(data, size - kSumSize)) return false;
   undo = StoreUndo{};
   undo.end = ReadU64(data + 8);
   undo.hamMails = ReadI32(data + 16);
@@ -98,8 +101,9 @@ bool UndoFile::Open(const std::string& storePath) {
   if (file_.Open(path_, platform::Access::ReadWrite, platform::kShareRead | platform::kShareWrite,
                  platform::Disposition::OpenExisting)) {
     file_.SkipLockChecks();
-    uint64_t size = 0;
-    holdsRecord_ = !file_.Size(size) || size != 0;
+    unsigned char magic[sizeof kNoMagic] = {};
+    size_t got = 0;
+    holdsRecord_ = !file_.ReadAt(0, magic, sizeof magic, got) || std::memcmp(magic, kNoMagic, got) != 0;
     return true;
   }
   return file_.LastOpenError() == platform::OpenError::NotFound;
@@ -135,7 +139,9 @@ bool UndoFile::Write(const StoreUndo& undo) {
 }
 
 bool UndoFile::Finish() {
-  if (holdsRecord_ && !file_.Truncate(0)) return false;
+  // The magic is overwritten rather than the file cut: blocks the file keeps are not freed
+  // for the next record to take again.
+  if (holdsRecord_ && !file_.WriteAt(0, kNoMagic, sizeof kNoMagic)) return false;
   holdsRecord_ = false;
   return true;
 }

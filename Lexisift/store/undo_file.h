@@ -1,8 +1,8 @@
 // The undo record of a store update, kept beside the store in "<store path>.undo" while
 // the update changes the store in place. Before its first write to the store, an update
 // writes what it will overwrite (the file's size and the old bytes of every range it
-// rewrites in place) into the companion file; after its last write it empties the
-// companion. A process killed in between leaves a whole record that the next opening
+// rewrites in place) into the companion file; after its last write it marks the record
+// finished. A process killed in between leaves a whole record that the next opening
 // of the store, single-writer or shared, puts back before anything reads the counters:
 // the store is then as that update found it. A record cut short (the process was killed
 // while writing it) or not belonging to the store is dropped: the store was not touched
@@ -10,12 +10,14 @@
 //
 // The record protects against a process that ends, not against a machine that loses
 // power: neither file is flushed to the disk, so an update costs two more system calls
-// (the record's write and the companion's truncation), not a wait for the disk.
+// (the record's write and the mark), not a wait for the disk.
 //
 // Record layout (little-endian): magic "KSU1", record length (4), the store's size
 // before the update (8), its mail counters before (ham, spam) and after the update (4
 // each), the number of ranges (4); per range its offset in the store (8), its length (4)
-// and the old bytes; then the 64-bit FNV-1a of everything before it. A record belongs
+// and the old bytes; then the 64-bit FNV-1a of everything before it. A finished record
+// has its magic overwritten with zeros; the file keeps its length, and a shorter record
+// written later leaves the end of a longer one after it. A record belongs
 // to a store at least as long as the size it names whose mail counters are the record's
 // before or after counters.
 #pragma once
@@ -48,8 +50,9 @@ struct StoreUndo {
   void Save(uint64_t offset, const unsigned char* old, size_t size);
 };
 
-// The record as it is written, and read back: false for anything but a whole, sound
-// record whose ranges lie before the size it names. A record read back counts as patched.
+// The record as it is written, and read back from the start of `data`: false for
+// anything but a whole, sound record whose ranges lie before the size it names. A record
+// read back counts as patched.
 void EncodeUndoRecord(const StoreUndo& undo, std::vector<unsigned char>& out);
 bool DecodeUndoRecord(const unsigned char* data, size_t size, StoreUndo& undo);
 
@@ -68,7 +71,7 @@ class UndoFile {
   // Writes the record of an update before it touches the store, creating the companion
   // when needed; false when it cannot be written whole.
   bool Write(const StoreUndo& undo);
-  // The update is finished (or rolled back, or its record dropped): empties the companion.
+  // The update is finished (or rolled back, or its record dropped): marks the record so.
   bool Finish();
 
  private:

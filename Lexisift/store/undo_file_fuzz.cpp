@@ -2,7 +2,7 @@
 // its first byte is even the harness gives it the magic, length and checksum of a whole
 // record, so that what lies behind them is reached. Decoding must end without a crash or
 // a read outside the input; the opening of a sound store beside it must drop or apply the
-// record, leave the companion empty and leave a sound store (recovered, when the record
+// record, leave no record in the companion and leave a sound store (recovered, when the record
 // damaged it).
 #include "Lexisift/store/map_format.h"
 #include "Lexisift/store/persist_map.h"
@@ -27,11 +27,17 @@ void Write(const std::string& path, const void* data, size_t size) {
     f.WriteAt(0, data, size);
 }
 
-uint64_t SizeOf(const std::string& path) {
+std::vector<unsigned char> ReadFile(const std::string& path) {
   platform::File f;
   uint64_t size = 0;
-  if (f.Open(path, platform::Access::Read, platform::kShareRead, platform::Disposition::OpenExisting)) f.Size(size);
-  return size;
+  std::vector<unsigned char> bytes;
+  size_t got = 0;
+  if (f.Open(path, platform::Access::Read, platform::kShareRead, platform::Disposition::OpenExisting) && f.Size(size)) {
+    bytes.resize(static_cast<size_t>(size));
+    if (!f.ReadAt(0, bytes.data(), bytes.size(), got)) got = 0;
+  }
+  bytes.resize(got);
+  return bytes;
 }
 
 // A sound store that learned one small mail: hamMails 1, two records.
@@ -46,12 +52,8 @@ const std::vector<unsigned char>& StoreImage() {
       mail.Add("xbc");
       map.AddItems(mail, false);
     }
-    std::vector<unsigned char> bytes(static_cast<size_t>(SizeOf(path)));
-    platform::File f;
-    size_t got = 0;
-    if (!f.Open(path, platform::Access::Read, platform::kShareRead, platform::Disposition::OpenExisting) ||
-        !f.ReadAt(0, bytes.data(), bytes.size(), got) || got != bytes.size())
-      std::abort();
+    std::vector<unsigned char> bytes = ReadFile(path);
+    if (bytes.size() <= kestrelon::map_format::kTableSize) std::abort();
     return bytes;
   }();
   return image;
@@ -82,6 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const kestrelon::StoreError&) {
     std::abort();  // a sound store with any companion opens
   }
-  if (SizeOf(kestrelon::UndoFile::PathFor(path)) != 0 || !kestrelon::IsSoundMapFile(path)) std::abort();
+  const std::vector<unsigned char> left = ReadFile(kestrelon::UndoFile::PathFor(path));
+  if (kestrelon::DecodeUndoRecord(left.data(), left.size(), undo) || !kestrelon::IsSoundMapFile(path)) std::abort();
   return 0;
 }

@@ -13,6 +13,7 @@
 #include "Lexisift/engine/mail_filter.h"
 #include "Lexisift/store/store_recovery.h"
 #include "Lexisift/store/store_test_util.h"
+#include "Lexisift/store/undo_file.h"
 #include "platform/file.h"
 #include "platform/file_fault.h"
 #include "platform/folder_listing.h"
@@ -280,7 +281,10 @@ TEST_F(StoreFaults, EveryFailedFileOperationLeavesTheStoreBeforeOrAfterTheCall) 
       Files now = Read();
       if (Comparable(now.store) != Comparable(r.before.store)) ExpectSound(store_, where);
       if (now.backup != r.before.backup) ExpectSound(store_ + ".bak", where);
-      EXPECT_EQ(now.undo.value_or(""), "") << where << ": an undo record is left";
+      StoreUndo left;
+      const std::string undo = now.undo.value_or("");
+      EXPECT_FALSE(DecodeUndoRecord(reinterpret_cast<const unsigned char*>(undo.data()), undo.size(), left))
+          << where << ": an undo record is left";
       if (hr == S_OK) {
         // Nothing reported: the call did all it does, only a backup may be the older one.
         EXPECT_EQ(Difference(Comparable(now.store), Comparable(r.after.store)), "") << where;
