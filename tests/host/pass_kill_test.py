@@ -248,6 +248,14 @@ class Harness:
                 self.violation(f"the event log calls {tag} deleted, but it is not in Deleted Items")
         return inbox, deleted
 
+    def update_cut_short(self):
+        """Whether the kill left a store update's undo record unfinished (its magic)."""
+        try:
+            with open(os.path.join(self.store, "Kestrelon.dat.undo"), "rb") as f:
+                return f.read(4) == b"KSU1"
+        except FileNotFoundError:
+            return False
+
     def check_final(self):
         inbox, deleted = self.check_while_dead()
         for tag in sorted(inbox.keys() & deleted.keys()):
@@ -331,6 +339,8 @@ class Harness:
                 self.kill_round()
                 started = self.kill_host()
                 self.check_while_dead(started)
+                if self.update_cut_short():
+                    self.figures["store updates cut short"] = self.figures.get("store updates cut short", 0) + 1
                 if self.figures["rounds"] % 100 == 0:
                     print(f"{self.figures['rounds']} kills, {len(self.violations)} violations", flush=True)
         finally:
