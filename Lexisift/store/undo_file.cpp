@@ -1,6 +1,7 @@
 #include "Lexisift/store/undo_file.h"
 
 #include "Lexisift/store/map_format.h"
+#include "Lexisift/store/store_error.h"
 
 #include <cstring>
 
@@ -97,6 +98,8 @@ bool DecodeUndoRecord(const unsigned char* data, size_t size, StoreUndo& undo) {
 
 bool UndoFile::Open(const std::string& storePath) {
   path_ = UndoFile::PathFor(storePath);
+  unnamed_ = path_.size() >= kMaxStorePath;
+  if (unnamed_) return true;
   // Only the store's writer, which holds the store, ever uses the companion.
   if (file_.Open(path_, platform::Access::ReadWrite, platform::kShareRead | platform::kShareWrite,
                  platform::Disposition::OpenExisting)) {
@@ -127,6 +130,7 @@ bool UndoFile::Unfinished(platform::File& store, StoreUndo& undo) {
 }
 
 bool UndoFile::Write(const StoreUndo& undo) {
+  if (unnamed_) return true;
   if (!file_.IsOpen()) {
     if (!file_.Open(path_, platform::Access::ReadWrite, platform::kShareRead | platform::kShareWrite,
                     platform::Disposition::OpenAlways))

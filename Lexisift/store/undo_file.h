@@ -6,7 +6,8 @@
 // of the store, single-writer or shared, puts back before anything reads the counters:
 // the store is then as that update found it. A record cut short (the process was killed
 // while writing it) or not belonging to the store is dropped: the store was not touched
-// yet.
+// yet. A store whose path leaves no room for the companion's name (kMaxStorePath) has
+// none: a kill there leaves an update cut short, as it always did.
 //
 // The record protects against a process that ends, not against a machine that loses
 // power: neither file is flushed to the disk, so an update costs two more system calls
@@ -79,6 +80,7 @@ class UndoFile {
   platform::File file_;
   std::vector<unsigned char> record_;  // kept from update to update
   bool holdsRecord_ = false;           // the companion may hold a record
+  bool unnamed_ = false;               // the store's path leaves no room for the name
 };
 
 }  // namespace kestrelon
