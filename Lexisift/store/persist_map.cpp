@@ -260,7 +260,7 @@ CPersistMap::Undo& CPersistMap::StartUpdate(uint64_t end) {
 
 bool CPersistMap::RollBack(const Undo& undo) {
   bool ok = true;
-  // Last written first, so that bytes two writes shared end as they were before both.
+  // Each range goes back as it was (they do not overlap); nothing if none was rewritten.
   for (size_t r = undo.patched ? undo.ranges.size() : 0; r-- > 0;) {
     const Undo::Range& range = undo.ranges[r];
     if (range.offset < undo.end && !file_.WriteAt(range.offset, &undo.bytes[range.at], range.size)) ok = false;

@@ -5,9 +5,9 @@
 // finished. A process killed in between leaves a whole record that the next opening
 // of the store, single-writer or shared, puts back before anything reads the counters:
 // the store is then as that update found it. A record cut short (the process was killed
-// while writing it) or not belonging to the store is dropped: the store was not touched
-// yet. A store whose path leaves no room for the companion's name (kMaxStorePath) has
-// none: a kill there leaves an update cut short, as it always did.
+// while writing it, before the store was touched) or one that does not belong to the
+// store is dropped. A store whose path leaves no room for the companion's name
+// (kMaxStorePath) has no companion: there a kill can leave an update cut short.
 //
 // The record protects against a process that ends, not against a machine that loses
 // power: neither file is flushed to the disk, so an update costs two more system calls
@@ -18,9 +18,9 @@
 // each), the number of ranges (4); per range its offset in the store (8), its length (4)
 // and the old bytes; then the 64-bit FNV-1a of everything before it. A finished record
 // has its magic overwritten with zeros; the file keeps its length, and a shorter record
-// written later leaves the end of a longer one after it. A record belongs
-// to a store at least as long as the size it names whose mail counters are the record's
-// before or after counters.
+// written later leaves the end of a longer one after it. A record belongs to a store at
+// least as long as the size it names whose mail counters are the record's before or
+// after counters.
 #pragma once
 
 #include "platform/file.h"
@@ -32,8 +32,8 @@
 
 namespace kestrelon {
 
-// What an update overwrites in the store, in the order it writes, and the mail counters
-// it starts from and leaves.
+// What an update overwrites in the store (ranges that do not overlap), and the mail
+// counters it starts from and leaves.
 struct StoreUndo {
   uint64_t end = 0;  // the file's size before the update
   int32_t hamMails = 0;
