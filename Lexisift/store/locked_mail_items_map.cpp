@@ -50,6 +50,8 @@ CLockedMailItemsMap::CLockedMailItemsMap(const std::string& path) : CMailItemsMa
 
   bool markedOpen = false;
   try {
+    // Whoever held the lock before may have been killed in the middle of an update.
+    if (!RollBackUnfinishedUpdate(storePath_)) throw StoreError(kErrLockedOpen);
     unsigned char probe[kStateProbe] = {};
     size_t got = 0;
     file_.ReadAt(0, probe, sizeof probe, got);

@@ -3,7 +3,8 @@
 // 0 to 7 and holds it until the object is destroyed; it waits up to kStoreWaitMs for the
 // lock, and for a single-writer store that has the file open, then raises StoreBusy. Byte 12 marks the file's state:
 // 0x99 while an operation has it open, 0xFF after a clean close; a file not closed
-// cleanly is checked at the next opening and emptied if damaged. "<path>.surrogate" may
+// cleanly is checked at the next opening and emptied if damaged, after an update that
+// a killed holder left unfinished is rolled back. "<path>.surrogate" may
 // name another file to use. The profile and its threshold come from the registry.
 #pragma once
 

@@ -3,10 +3,8 @@
 namespace kestrelon {
 namespace {
 
-constexpr size_t kMaxPath = 260;
-
 const std::string& CheckedStorePath(const std::string& path) {
-  if (path.size() < 3 || path.size() >= kMaxPath) throw StoreError(kErrOpen);
+  if (path.size() < 3 || path.size() >= kMaxStorePath) throw StoreError(kErrOpen);
   return path;
 }
 

@@ -74,6 +74,7 @@ CPersistMap::CPersistMap(const std::string& path) : fileName_(path) {
       throw StoreError(kErrOpen);
     }
     file_.SkipLockChecks();  // nobody else may write or lock the file while it is open here
+    if (attempt == 0 && !RollBackUnfinishedUpdate(path)) throw StoreError(kErrOpen);
     if (!file_.Size(size)) throw StoreError(kErrSize);
     // A process that ended (or a disk that filled up) in the middle of an append leaves
     // an unfinished record at the end that nothing links to: cutting it off gives the
@@ -245,17 +246,13 @@ void CPersistMap::Fail(const char* text) {
   throw StoreError(text);
 }
 
-void CPersistMap::Undo::Save(uint64_t offset, const unsigned char* old, size_t size) {
-  ranges.push_back(Range{offset, bytes.size(), size});
-  bytes.insert(bytes.end(), old, old + size);
-}
-
 CPersistMap::Undo& CPersistMap::StartUpdate(uint64_t end) {
   SettleRollBack();
   written_ = true;
   undo_.end = end;
-  undo_.hamMails = hamMails_;
-  undo_.spamMails = spamMails_;
+  undo_.hamMails = undo_.hamAfter = hamMails_;
+  undo_.spamMails = undo_.spamAfter = spamMails_;
+  undo_.patched = false;
   undo_.ranges.clear();  // the buffers are kept from update to update
   undo_.bytes.clear();
   return undo_;
@@ -263,13 +260,15 @@ CPersistMap::Undo& CPersistMap::StartUpdate(uint64_t end) {
 
 bool CPersistMap::RollBack(const Undo& undo) {
   bool ok = true;
-  // Last written first, so that bytes two writes shared end as they were before both.
-  for (size_t r = undo.ranges.size(); r-- > 0;) {
+  // Each range goes back as it was (they do not overlap); nothing if none was rewritten.
+  for (size_t r = undo.patched ? undo.ranges.size() : 0; r-- > 0;) {
     const Undo::Range& range = undo.ranges[r];
     if (range.offset < undo.end && !file_.WriteAt(range.offset, &undo.bytes[range.at], range.size)) ok = false;
   }
   uint64_t size = 0;
   if (!file_.Size(size) || (size > undo.end && !file_.Truncate(undo.end))) ok = false;
+  // The record goes only once the store is back: until then the next opening needs it.
+  if (ok) ok = undoFile_.Finish();
   cache_.Clear();
   hamMails_ = undo.hamMails;
   spamMails_ = undo.spamMails;
@@ -283,6 +282,18 @@ void CPersistMap::AbortUpdate(Undo& undo) {
     if (index_) index_->Clear();
   }
   Fail(kErrSave);
+}
+
+void CPersistMap::FinishUpdate(Undo& undo) {
+  if (!undoFile_.Finish()) AbortUpdate(undo);
+}
+
+bool CPersistMap::RollBackUnfinishedUpdate(const std::string& storePath) {
+  if (!undoFile_.Open(storePath)) return false;
+  Undo unfinished;
+  if (!undoFile_.Unfinished(file_, unfinished)) return undoFile_.Finish();  // none, or cut short
+  written_ = true;
+  return RollBack(unfinished);
 }
 
 void CPersistMap::SettleRollBack() {
@@ -349,6 +360,11 @@ void CPersistMap::Link(Batch& batch) {
 
 bool CPersistMap::Commit(Batch& batch, uint64_t end, Undo& undo) {
   Link(batch);
+  // What the in-place writes overwrite is on record before the first write: records
+  // appended beyond `end` need none, the cut to `end` takes them away.
+  for (const Patch& patch : batch.patches)
+    if (patch.offset < end) undo.Save(patch.offset, patch.old, patch.size);
+  if (!undoFile_.Write(undo)) return false;
   // New records go to the end of the file before anything links to them, so an
   // interrupted update leaves at worst unlinked records, never a link into nothing.
   auto append = [&](size_t from, size_t to) {
@@ -365,7 +381,9 @@ bool CPersistMap::Commit(Batch& batch, uint64_t end, Undo& undo) {
     if (!append(from, at) || !append(at, to)) return false;
     from = to;
   }
-  return append(from, batch.appended.size()) && WritePatches(batch.patches, undo);
+  if (!append(from, batch.appended.size())) return false;
+  undo.patched = true;
+  return WritePatches(batch.patches);
 }
 
 void CPersistMap::Remember(const Batch& batch) {
@@ -384,7 +402,7 @@ void CPersistMap::Remember(const Batch& batch) {
   }
 }
 
-bool CPersistMap::WritePatches(std::vector<Patch>& patches, Undo& undo) {
+bool CPersistMap::WritePatches(std::vector<Patch>& patches) {
   std::sort(patches.begin(), patches.end(), [](const Patch& a, const Patch& b) { return a.offset < b.offset; });
   std::vector<unsigned char> run;
   for (size_t i = 0; i < patches.size();) {
@@ -408,7 +426,6 @@ bool CPersistMap::WritePatches(std::vector<Patch>& patches, Undo& undo) {
     // Only the patched fields change: the bytes between them are written as they are.
     for (size_t k = i; k < j; ++k) {
       unsigned char* field = &run[static_cast<size_t>(patches[k].offset - start)];
-      undo.Save(patches[k].offset, field, patches[k].size);
       std::memcpy(field, patches[k].bytes, patches[k].size);
     }
     if (!cache_.Write(start, run.data(), run.size())) return false;
@@ -428,6 +445,7 @@ void CPersistMap::SetItem(const MapItem& item) {
   Prepare(batch, place, item, end);
   Undo& undo = StartUpdate(end);
   if (!Commit(batch, end, undo)) AbortUpdate(undo);
+  FinishUpdate(undo);
   Remember(batch);
 }
 
@@ -470,36 +488,41 @@ void CPersistMap::Apply(const TokenTable& tokens, bool flag, Op op) {
     Prepare(batch, place, item, end);
   });
   Undo& undo = StartUpdate(end);
-  if (!Commit(batch, end, undo)) AbortUpdate(undo);
+  int32_t& ham = undo.hamAfter;
+  int32_t& spam = undo.spamAfter;
   switch (op) {
     case Op::Add:
-      if (flag) spamMails_ = Plus(spamMails_, 1);
-      else hamMails_ = Plus(hamMails_, 1);
+      if (flag) spam = Plus(spam, 1);
+      else ham = Plus(ham, 1);
       break;
     case Op::Delete:
-      if (flag) spamMails_ = Decrement(spamMails_);
-      else hamMails_ = Decrement(hamMails_);
+      if (flag) spam = Decrement(spam);
+      else ham = Decrement(ham);
       break;
     case Op::Swap:
       if (flag) {
-        hamMails_ = Decrement(hamMails_);
-        spamMails_ = Plus(spamMails_, 1);
+        ham = Decrement(ham);
+        spam = Plus(spam, 1);
       } else {
-        spamMails_ = Decrement(spamMails_);
-        hamMails_ = Plus(hamMails_, 1);
+        spam = Decrement(spam);
+        ham = Plus(ham, 1);
       }
       break;
   }
-  // The mail counters last: a mail is counted only once all its tokens are stored. A
-  // header that cannot be written takes the tokens back with it.
   unsigned char head[8], old[8];
   size_t got = 0;
   if (!cache_.Read(0, old, sizeof old, got) || got != sizeof old) AbortUpdate(undo);
   undo.Save(0, old, sizeof old);
+  if (!Commit(batch, end, undo)) AbortUpdate(undo);
+  // The mail counters last: a mail is counted only once all its tokens are stored. A
+  // header that cannot be written takes the tokens back with it.
+  hamMails_ = ham;
+  spamMails_ = spam;
   PutU32(head, static_cast<uint32_t>(hamMails_));
   PutU32(head + 4, static_cast<uint32_t>(spamMails_));
   if (!cache_.Write(0, head, sizeof head)) AbortUpdate(undo);
   KillPoint("mail counted", 0, sizeof head);
+  FinishUpdate(undo);
   Remember(batch);
 }
 

@@ -11,7 +11,9 @@
 // An update either happens whole or not at all: when one of its writes fails, the bytes
 // it overwrote are written back and the file is cut to its old end before the failure is
 // raised. A rollback that fails too is owed: the map refuses further updates, and makes
-// no backup, until it succeeds.
+// no backup, until it succeeds. What an update overwrites in place is written to the
+// companion "<path>.undo" before (undo_file.h), so that a process killed in the middle
+// of an update leaves it for the next opening to roll back.
 //
 // Failures are raised as StoreError carrying the exact message text.
 #pragma once
@@ -23,6 +25,7 @@
 #include "Lexisift/store/page_cache.h"
 #include "Lexisift/store/store_error.h"
 #include "Lexisift/store/store_recovery.h"
+#include "Lexisift/store/undo_file.h"
 #include "platform/file.h"
 
 #include <cstdint>
@@ -110,6 +113,10 @@ class CPersistMap {
   bool WriteEmptyTable();
   // Reads the mail counters from the file's first eight bytes (zeros if that fails).
   void ReadMailCounters();
+  // Before anything reads the open store at `storePath`: rolls back an update that a
+  // killed process left unfinished, and drops a record cut short. False when that cannot
+  // be done; the store must then not be used.
+  bool RollBackUnfinishedUpdate(const std::string& storePath);
 
   // Raises `text` after a read or write of the file failed, and remembers that it did.
   [[noreturn]] void Fail(const char* text);
@@ -159,20 +166,8 @@ class CPersistMap {
     std::vector<Patch> patches;
     std::vector<Added> added;
   };
-  // What an update overwrote, in the order it wrote, and what it changed in memory.
-  struct Undo {
-    uint64_t end = 0;  // the file's size before the update
-    int32_t hamMails = 0;
-    int32_t spamMails = 0;
-    struct Range {
-      uint64_t offset;
-      size_t at;  // in bytes
-      size_t size;
-    };
-    std::vector<Range> ranges;
-    std::vector<unsigned char> bytes;
-    void Save(uint64_t offset, const unsigned char* old, size_t size);
-  };
+  // What an update overwrites, and the mail counters it starts from and leaves.
+  using Undo = StoreUndo;
 
   Place Locate(std::string_view key);
   Place LocateIndexed(std::string_view key, uint32_t bucket);
@@ -183,25 +178,28 @@ class CPersistMap {
   // The links to the new records: from the one added before it in its chain, or for the
   // first from the tail its lookup found.
   void Link(Batch& batch);
-  // Writes the batch; false when a write failed.
+  // Writes the undo record, then the batch; false when a write failed.
   bool Commit(Batch& batch, uint64_t end, Undo& undo);
-  bool WritePatches(std::vector<Patch>& patches, Undo& undo);
+  bool WritePatches(std::vector<Patch>& patches);
   // Tells the index about the records a committed batch added.
   void Remember(const Batch& batch);
   void Apply(const TokenTable& tokens, bool flag, Op op);
 
   // The undo record of an update that starts at file size `end`.
   Undo& StartUpdate(uint64_t end);
-  // Puts back what the update overwrote and cuts the file to its old end; false when a
-  // write or the cut failed.
+  // Puts back what the update overwrote, cuts the file to its old end and drops the undo
+  // record; false when a write or the cut failed.
   bool RollBack(const Undo& undo);
   // Rolls a failed update back (or leaves the rollback owed) and raises the write failure.
   [[noreturn]] void AbortUpdate(Undo& undo);
+  // After an update's last write: its undo record is no longer needed.
+  void FinishUpdate(Undo& undo);
   // Finishes a rollback that is owed; raises the write failure while it cannot.
   void SettleRollBack();
 
   Undo undo_;
   std::unique_ptr<Undo> owedRollBack_;
+  UndoFile undoFile_;
   Recovery recovery_ = Recovery::None;
 
   PageCache cache_{file_};  // lookups and updates after opening go through it

@@ -1,6 +1,7 @@
 // The failure the token store raises: its what() is the exact message text.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -21,6 +22,10 @@ class StoreBusy : public StoreError {
 
 // How long an opener waits for a store that another program has open or locked.
 inline constexpr uint32_t kStoreWaitMs = 5000;
+
+// The longest path of a store or of a file beside it, terminator included: what the
+// Windows file calls the store is opened with take.
+inline constexpr size_t kMaxStorePath = 260;
 
 // The message texts.
 inline constexpr const char* kErrFileNotFound = "GetKeyPos(): File not Found";

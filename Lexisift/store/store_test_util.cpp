@@ -1,5 +1,7 @@
 #include "Lexisift/store/store_test_util.h"
 
+#include "Lexisift/store/undo_file.h"
+
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -52,12 +54,7 @@ void PutI32At(std::string& bytes, size_t offset, int32_t value) {
 }
 
 uint64_t Fnv1a(const std::string& bytes) {
-  uint64_t h = 1469598103934665603ull;
-  for (unsigned char c : bytes) {
-    h ^= c;
-    h *= 1099511628211ull;
-  }
-  return h;
+  return kestrelon::Fnv1a(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
 }
 
 }  // namespace kestrelon::testing

@@ -6,12 +6,14 @@
 // N, an I/O error for even N), until N passes the call's last one. After every failure:
 // the store passes its check and holds, byte for byte, what it held before the call (a
 // failure was reported) or what the call leaves when nothing fails (the call said it
-// succeeded), never anything between; once the fault is lifted, the same call succeeds
-// and leaves just that.
+// succeeded), never anything between, and its undo record is gone, so that the next
+// opening leaves it so; once the fault is lifted, the same call succeeds and leaves just
+// that.
 #include "Lexisift/engine/locked_mail_filter.h"
 #include "Lexisift/engine/mail_filter.h"
 #include "Lexisift/store/store_recovery.h"
 #include "Lexisift/store/store_test_util.h"
+#include "Lexisift/store/undo_file.h"
 #include "platform/file.h"
 #include "platform/file_fault.h"
 #include "platform/folder_listing.h"
@@ -59,7 +61,7 @@ std::vector<SampleMail> Samples(const std::string& kind) {
 
 // The store's files: content, or nothing for an absent file.
 struct Files {
-  std::optional<std::string> store, backup, corrupt;
+  std::optional<std::string> store, backup, corrupt, undo;
 };
 
 // One call of the batch. `opening` calls create the filter and initialise it; `prepare`
@@ -92,7 +94,7 @@ class StoreFaults : public ::testing::Test {
       if (!platform::FileExists(path)) return std::nullopt;
       return ReadAll(path);
     };
-    return {read(store_), read(store_ + ".bak"), read(store_ + ".corrupt")};
+    return {read(store_), read(store_ + ".bak"), read(store_ + ".corrupt"), read(store_ + ".undo")};
   }
   void Restore(const Files& files) {
     CloseFilter();
@@ -103,6 +105,7 @@ class StoreFaults : public ::testing::Test {
     put(store_, files.store);
     put(store_ + ".bak", files.backup);
     put(store_ + ".corrupt", files.corrupt);
+    put(store_ + ".undo", files.undo);
   }
 
   HRESULT OpenFilter() {
@@ -278,6 +281,10 @@ TEST_F(StoreFaults, EveryFailedFileOperationLeavesTheStoreBeforeOrAfterTheCall) 
       Files now = Read();
       if (Comparable(now.store) != Comparable(r.before.store)) ExpectSound(store_, where);
       if (now.backup != r.before.backup) ExpectSound(store_ + ".bak", where);
+      StoreUndo left;
+      const std::string undo = now.undo.value_or("");
+      EXPECT_FALSE(DecodeUndoRecord(reinterpret_cast<const unsigned char*>(undo.data()), undo.size(), left))
+          << where << ": an undo record is left";
       if (hr == S_OK) {
         // Nothing reported: the call did all it does, only a backup may be the older one.
         EXPECT_EQ(Difference(Comparable(now.store), Comparable(r.after.store)), "") << where;
