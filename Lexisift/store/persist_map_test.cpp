@@ -377,7 +377,8 @@ class ReferenceFile {
   void Apply(const TokenTable& t, int op, bool flag) {  // op 0 add, 1 delete, 2 swap
     auto reduce = [](int32_t x, uint32_t n) { return x > static_cast<int32_t>(n) ? x - static_cast<int32_t>(n) : 0; };
     t.ForEach([&](const TokenTable::Entry& e) {
-      size_t at = Find(e.key);
+      std::string key(e.key);
+      size_t at = Find(key);
       int32_t ham = at ? I32At(bytes_, at) : 0, spam = at ? I32At(bytes_, at + 4) : 0;
       int32_t n = static_cast<int32_t>(e.count);
       if (op == 0) (flag ? spam : ham) += n;
@@ -386,7 +387,7 @@ class ReferenceFile {
         (flag ? ham : spam) = reduce(flag ? ham : spam, e.count);
         (flag ? spam : ham) += n;
       }
-      Put(e.key, ham, spam);
+      Put(key, ham, spam);
     });
     int32_t h = I32At(bytes_, 0), s = I32At(bytes_, 4);
     auto dec = [](int32_t x) { return x > 1 ? x - 1 : 0; };
