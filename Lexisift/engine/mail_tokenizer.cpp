@@ -14,18 +14,15 @@ namespace {
 // The bytes that end a word; 0xA7 is the section sign of the Western code page.
 constexpr std::string_view kDelimiters = " \"\xa7%&/()=?{}[]\\+#*~<>|,.-;:@_^\n\t\r";
 
-// What each byte is to the word splitter.
-enum ByteKind : uint8_t { kWordByte, kDigitByte, kDelimiterByte };
-
-struct ByteKinds {
-  std::array<ByteKind, 256> of{};
-  constexpr ByteKinds() {
-    for (char c = '0'; c <= '9'; ++c) of[static_cast<uint8_t>(c)] = kDigitByte;
-    for (char c : kDelimiters) of[static_cast<uint8_t>(c)] = kDelimiterByte;
+struct ByteTable {
+  std::array<bool, 256> has{};
+  constexpr ByteTable(std::string_view bytes) {
+    for (char c : bytes) has[static_cast<uint8_t>(c)] = true;
   }
-  ByteKind operator()(char c) const { return of[static_cast<uint8_t>(c)]; }
+  bool operator()(char c) const { return has[static_cast<uint8_t>(c)]; }
 };
-constexpr ByteKinds kByteKind;
+constexpr ByteTable kIsDelimiter(kDelimiters);
+constexpr ByteTable kIsDigit("0123456789");
 
 char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 
@@ -45,17 +42,19 @@ void MailTokenizer::SplitIntoWords(std::string_view text, std::string_view prefi
   const char* p = text.data();
   const char* const end = p + text.size();
   while (p < end) {
-    while (p < end && kByteKind(*p) == kDelimiterByte) ++p;
+    while (p < end && kIsDelimiter(*p)) ++p;
     const char* word = p;
-    // The key's hash and whether it is only digits, found as the word is read.
+    while (p < end && !kIsDelimiter(*p)) ++p;
+    auto length = static_cast<size_t>(p - word);
+    if (length < kMinWordLength || length > kMaxWordLength) continue;
+    // The key's hash, and whether the word is only digits, in one look at its bytes.
     uint32_t hash = prefixHash;
     bool digits = true;
-    for (ByteKind kind; p < end && (kind = kByteKind(*p)) != kDelimiterByte; ++p) {
-      hash = TokenTable::HashStep(hash, *p);
-      digits = digits && kind == kDigitByte;
+    for (size_t i = 0; i < length; ++i) {
+      hash = TokenTable::HashStep(hash, word[i]);
+      digits = digits && kIsDigit(word[i]);
     }
-    auto length = static_cast<size_t>(p - word);
-    if (length < kMinWordLength || length > kMaxWordLength || digits) continue;
+    if (digits) continue;
     if (prefixLength == 0) {
       table.AddHashed(std::string_view(word, length), hash);
     } else {
