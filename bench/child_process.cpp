@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+extern char** environ;
+
 namespace bench {
 
 namespace {
@@ -70,13 +72,16 @@ void Redirect(const std::string& path, int fd, int flags) {
   close(opened);
 }
 
-// Starts and waits for one program; the request is the three paths, then argv.
-ChildRun Run(const std::vector<std::string>& request) {
+// Starts and waits for one program; the request is the three paths, then argv, and the
+// environment the program gets.
+ChildRun Run(const std::vector<std::string>& request, const std::vector<std::string>& environment) {
   ChildRun run;
   if (request.size() < 4) return run;
-  std::vector<char*> args;
+  std::vector<char*> args, env;
   for (size_t i = 3; i < request.size(); ++i) args.push_back(const_cast<char*>(request[i].c_str()));
   args.push_back(nullptr);
+  for (const auto& e : environment) env.push_back(const_cast<char*>(e.c_str()));
+  env.push_back(nullptr);
   auto start = std::chrono::steady_clock::now();
   pid_t pid = fork();
   if (pid < 0) return run;
@@ -84,7 +89,7 @@ ChildRun Run(const std::vector<std::string>& request) {
     Redirect(request[0], 0, O_RDONLY);
     Redirect(request[1], 1, O_WRONLY | O_CREAT | O_TRUNC);
     Redirect(request[2], 2, O_WRONLY | O_CREAT | O_TRUNC);
-    execvp(args[0], args.data());
+    execvpe(args[0], args.data(), env.data());
     _exit(127);
   }
   int status = 0;
@@ -110,8 +115,9 @@ void StartLauncher() {
     close(request[1]);
     close(reply[0]);
     // Serves requests until the caller closes its end (when it exits).
-    for (std::vector<std::string> strings; ReadStrings(request[0], strings);) {
-      ChildRun run = Run(strings);
+    for (std::vector<std::string> strings, environment;
+         ReadStrings(request[0], strings) && ReadStrings(request[0], environment);) {
+      ChildRun run = Run(strings, environment);
       if (!WriteAll(reply[1], &run, sizeof run)) break;
     }
     _exit(0);
@@ -126,10 +132,14 @@ ChildRun RunChild(const std::vector<std::string>& argv, const std::string& input
                   const std::string& errorPath) {
   std::vector<std::string> request = {inputPath, outputPath, errorPath};
   request.insert(request.end(), argv.begin(), argv.end());
+  // The environment as it is now, which the launcher's own is not.
+  std::vector<std::string> environment;
+  for (char** e = environ; *e; ++e) environment.emplace_back(*e);
   ChildRun run;
   if (toLauncher < 0) {
-    run = Run(request);
-  } else if (!WriteStrings(toLauncher, request) || !ReadAll(fromLauncher, &run, sizeof run)) {
+    run = Run(request, environment);
+  } else if (!WriteStrings(toLauncher, request) || !WriteStrings(toLauncher, environment) ||
+             !ReadAll(fromLauncher, &run, sizeof run)) {
     run = {};
   }
   if (!run.started) std::fprintf(stderr, "cannot start %s\n", argv.empty() ? "" : argv[0].c_str());

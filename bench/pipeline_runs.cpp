@@ -29,7 +29,25 @@ namespace bench {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// Wall-clock and processor time of this process since its making.
+class Stopwatch {
+ public:
+  Stopwatch() : wall_(Clock::now()), cpu_(ProcessorSeconds()) {}
+  void AddTo(Seconds& seconds) const {
+    seconds.wall += std::chrono::duration<double>(Clock::now() - wall_).count();
+    seconds.cpu += ProcessorSeconds() - cpu_;
+  }
+
+ private:
+  static double ProcessorSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+  }
+  Clock::time_point wall_;
+  double cpu_;
+};
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -124,7 +142,7 @@ bool FreshCopy(const fs::path& from, const fs::path& to) {
 }
 
 // The plug-in's pass: attached as in the client, then one ProcessNewMail.
-double PluginPass(std::string& failure) {
+bool PluginPass(Seconds& seconds, std::string& failure) {
   kestrelon::HeadlessClientWindow window;
   window.SetAnswerer([](const kestrelon::HeadlessClientWindow::Box&) { return kestrelon::BoxAnswer::kNo; });
   if (!kestrelon::InitPluginData(window)) {
@@ -132,7 +150,7 @@ double PluginPass(std::string& failure) {
     return -1;
   }
   kestrelon::PluginData& data = *kestrelon::CurrentPluginData();
-  auto start = Clock::now();
+  Stopwatch watch;
   try {
     kestrelon::ProcessNewMail(data);
   } catch (const std::exception& e) {
@@ -140,16 +158,16 @@ double PluginPass(std::string& failure) {
   } catch (...) {
     failure = "the pass failed";
   }
-  double seconds = SecondsSince(start);
+  watch.AddTo(seconds);
   for (const auto& box : window.Boxes()) failure += (failure.empty() ? "" : "; ") + box.text;
   kestrelon::DestroyPluginData();
-  return failure.empty() ? seconds : -1;
+  return failure.empty();
 }
 
 // The pass without the classifier: every new message enumerated, read from the Inbox
 // file as the pipeline reads it, and the spam among them deleted at the end.
 struct StandInTimes {
-  double enumerate = 0, read = 0, remove = 0;
+  Seconds enumerate, read, remove;
   size_t seen = 0, deleted = 0;
 };
 
@@ -160,15 +178,15 @@ bool StandInPass(const fs::path& folder, const std::set<uint32_t>& spamIds, Stan
     session.AttachInboxReader(
         std::make_unique<kestrelon::DbxReader>(MailStore(folder.string()).FilePath(Folder::Inbox)));
     for (;;) {
-      auto start = Clock::now();
+      Stopwatch next;
       MapiMessage* message = session.NextNewMessage(false);
       // The call that ends the pass carries out the queued deletions.
-      (message ? times.enumerate : times.remove) += SecondsSince(start);
+      next.AddTo(message ? times.enumerate : times.remove);
       if (!message) break;
-      start = Clock::now();
+      Stopwatch read;
       std::string header, body;
       kestrelon::GetMessageContent(session.InboxReader(), message, header, body);
-      times.read += SecondsSince(start);
+      read.AddTo(times.read);
       ++times.seen;
       if (spamIds.count(message->ulReserved)) {
         session.QueueDeletion();
@@ -201,12 +219,15 @@ bool RunPipeline(const PipelineOptions& options, PipelineResult& result) {
   std::vector<uint32_t> newIds;
   auto start = Clock::now();
   if (!BuildStore(options, prepared, mails, newIds)) return false;
-  result.prepareSeconds = SecondsSince(start);
+  result.prepareSeconds = std::chrono::duration<double>(Clock::now() - start).count();
   std::set<uint32_t> spamIds;
   for (size_t i = 0; i < newIds.size(); ++i)
     if (mails.files[i].find("/spam-2/") != std::string::npos) spamIds.insert(newIds[i]);
 
-  auto keep = [](double& best, double seconds, int r) { best = r == 0 ? seconds : std::min(best, seconds); };
+  auto keep = [](Seconds& best, const Seconds& seconds, int r) {
+    best.wall = r == 0 ? seconds.wall : std::min(best.wall, seconds.wall);
+    best.cpu = r == 0 ? seconds.cpu : std::min(best.cpu, seconds.cpu);
+  };
   for (int r = 0; r < options.repeats; ++r) {
     if (!FreshCopy(prepared, run)) return false;
     std::vector<std::string> process = {"process", "--store", (run / "Kestrelon.dat").string()};
@@ -216,20 +237,20 @@ bool RunPipeline(const PipelineOptions& options, PipelineResult& result) {
       std::fprintf(stderr, "pipeline: lexisift process failed\n");
       return false;
     }
-    keep(result.classifier, classifier.wall, r);
-    keep(result.classifierCpu, classifier.cpu, r);
+    keep(result.classifier, Seconds{classifier.wall, classifier.cpu}, r);
     result.classifierRssKb = std::max(result.classifierRssKb, classifier.peakRssKb);
 
     if (!FreshCopy(prepared, run)) return false;
     std::string failure;
     ResetPeakRss();
-    double seconds = PluginPass(failure);
+    Seconds pass;
+    bool passed = PluginPass(pass, failure);
     result.pipelineRssKb = std::max(result.pipelineRssKb, PeakRssKb());
-    if (seconds < 0) {
+    if (!passed) {
       std::fprintf(stderr, "pipeline: the plug-in's pass failed: %s\n", failure.c_str());
       return false;
     }
-    keep(result.pipeline, seconds, r);
+    keep(result.pipeline, pass, r);
     result.pipelineDeleted = CountMessages(run, Folder::Deleted);
 
     if (!FreshCopy(prepared, run)) return false;
@@ -250,24 +271,26 @@ bool RunPipeline(const PipelineOptions& options, PipelineResult& result) {
 void PrintPipeline(const PipelineOptions& options, const PipelineResult& result) {
   std::printf("\n== plug-in pass: an Inbox of %zu messages, %zu of them new (%zu spam), prepared in %.1f s\n",
               options.inbox, options.fresh, result.spam, result.prepareSeconds);
-  auto line = [&](const std::string& what, double seconds) {
-    std::printf("%-52s %8.0f mails/s %7.2f s %6.2f x classifier\n", what.c_str(),
-                static_cast<double>(options.fresh) / seconds, seconds, seconds / result.classifier);
+  std::printf("%-50s %9s %8s %8s  %s\n", "", "mails/s", "wall s", "cpu s", "x classifier (cpu)");
+  auto line = [&](const std::string& what, const Seconds& s) {
+    std::printf("%-50s %9.0f %8.2f %8.2f  %.2f (%.2f)\n", what.c_str(), static_cast<double>(options.fresh) / s.wall,
+                s.wall, s.cpu, s.wall / result.classifier.wall, s.cpu / result.classifier.cpu);
   };
+  Seconds standIn{result.enumerate.wall + result.read.wall + result.remove.wall,
+                  result.enumerate.cpu + result.read.cpu + result.remove.cpu};
   line("classifier alone (lexisift process)", result.classifier);
   line("pipeline pass (" + std::to_string(result.pipelineDeleted) + " deleted)", result.pipeline);
-  line("  stand-in pass without classifier", result.enumerate + result.read + result.remove);
+  line("  stand-in pass without classifier", standIn);
   line("    Simple MAPI enumeration and seen-message list", result.enumerate);
   line("    the plug-in's Inbox reads", result.read);
   line("    " + std::to_string(result.standInDeleted) + " deletions through Simple MAPI", result.remove);
   // The deletions are the client's work; the plug-in only asks for them.
-  double deletions = result.standInDeleted
-                         ? result.remove / static_cast<double>(result.standInDeleted) *
-                               static_cast<double>(result.pipelineDeleted)
-                         : 0;
+  double share = result.standInDeleted
+                     ? static_cast<double>(result.pipelineDeleted) / static_cast<double>(result.standInDeleted)
+                     : 0;
   std::printf("the pipeline adds %.0f %% to the classifier's time, %.0f %% without the client's deletions\n",
-              100 * (result.pipeline / result.classifier - 1),
-              100 * ((result.pipeline - deletions) / result.classifier - 1));
+              100 * (result.pipeline.wall / result.classifier.wall - 1),
+              100 * ((result.pipeline.wall - result.remove.wall * share) / result.classifier.wall - 1));
   std::printf("peak RSS: classifier %.1f MB, pipeline pass %.1f MB (this process)\n",
               static_cast<double>(result.classifierRssKb) / 1024.0, static_cast<double>(result.pipelineRssKb) / 1024.0);
 }

@@ -17,6 +17,8 @@
 //                the deletion of the spam through Simple MAPI at the end
 #pragma once
 
+#include "bench/corpus_runs.h"
+
 #include <cstddef>
 #include <filesystem>
 #include <string>
@@ -34,9 +36,9 @@ struct PipelineOptions {
 struct PipelineResult {
   double prepareSeconds = 0;
   size_t spam = 0;  // among the new mails
-  // Best of the runs, in seconds.
-  double classifier = 0, classifierCpu = 0, pipeline = 0;
-  double enumerate = 0, read = 0, remove = 0;
+  // Best of the runs.
+  Seconds classifier, pipeline;
+  Seconds enumerate, read, remove;
   size_t pipelineDeleted = 0, standInDeleted = 0;
   long classifierRssKb = 0, pipelineRssKb = 0;
 };
