@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# The 64-bit installer as a user runs it, in a fresh Wine prefix: a silent installation;
-# the installed files, the server's ProgIDs (used from a script host), the Startup entry
-# and the running starter; the stand-in client, started afresh from a folder of its own,
-# gets the plug-in through the starter's hook and judges mail; then the uninstaller, after
-# which nothing of ours is left but the mail data the filter learned.
+# The 64-bit installer as a user runs it, in a fresh Wine prefix: it refuses to run while
+# the mail client is open (exit code 3) and stops when the engine cannot be registered
+# (exit code 2); a silent installation; the installed files, the server's ProgIDs (used
+# from a script host), the Startup entry and the running starter; the stand-in client,
+# started afresh from a folder of its own, gets the plug-in through the starter's hook and
+# judges mail; an upgrade over the installed copy; then the uninstaller, after which
+# nothing of ours is left but the mail data the filter learned.
 #   installer/installer_test.sh SETUP.exe BUILD_BIN_FOLDER
 set -u
 source "$(dirname "$0")/../scripts/wine-prefix.sh"
@@ -29,9 +31,34 @@ our_registry() {
 starters() {
   local process
   for process in /proc/[0-9]*; do
-    tr '\0' '\n' < "$process/cmdline" 2>/dev/null | grep -q 'KestrelonStarter\.exe' &&
-      tr '\0' '\n' < "$process/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "${process#/proc/}"
+    tr '\0' '\n' 2>/dev/null <"$process/cmdline" | grep -q 'KestrelonStarter\.exe' &&
+      tr '\0' '\n' 2>/dev/null <"$process/environ" | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "${process#/proc/}"
   done
+}
+# The stand-in client's main window, open in the background until stop_client; its
+# commands come through a FIFO and its answers go to a file.
+start_client() {
+  mkfifo "$WINE_PREFIX_DIR/client.in"
+  "$WINE" "$(wine_path "$bin/oe-window.exe")" <"$WINE_PREFIX_DIR/client.in" >"$WINE_PREFIX_DIR/client.out" 2>&1 &
+  client_pid=$!
+  exec {client_in}>"$WINE_PREFIX_DIR/client.in"
+  echo status >&"$client_in"
+  local i
+  for i in $(seq 600); do
+    grep -qx ok "$WINE_PREFIX_DIR/client.out" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  fail "the client did not start: $(cat "$WINE_PREFIX_DIR/client.out")"
+}
+stop_client() {
+  echo quit >&"$client_in"
+  exec {client_in}>&-
+  wait "$client_pid"
+  rm -f "$WINE_PREFIX_DIR/client.in" "$WINE_PREFIX_DIR/client.out"
+}
+# The value of a registry value as `reg query` shows it.
+reg_value() {
+  "$WINE" reg query "$1" /v "$2" | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
 }
 startup_folder() {
   local win
@@ -44,6 +71,23 @@ startup_folder() {
 step "a fresh prefix has nothing of ours"
 [ -z "$(our_files)" ] || fail "files before installing: $(our_files)"
 [ -z "$(our_registry)" ] || fail "registry before installing: $(our_registry)"
+
+step "exit code 3: Outlook Express is open"
+start_client
+"$WINE" "$(wine_path "$setup")" /S
+code=$?
+stop_client
+[ "$code" = 3 ] || fail "installer exit code $code with the client open"
+[ -z "$(our_files)" ] || fail "files installed with the client open: $(our_files)"
+
+step "exit code 2: the filter engine cannot be registered"
+# Wine refuses to load Lexisift.dll at all, so regsvr32 fails as on a damaged system.
+WINEDLLOVERRIDES="$WINEDLLOVERRIDES;lexisift=d" "$WINE" "$(wine_path "$setup")" /S
+code=$?
+[ "$code" = 2 ] || fail "installer exit code $code when the engine cannot be registered"
+[ -z "$(starters)" ] || fail "a starter runs after the failed registration"
+[ ! -e "$(startup_folder)/Kestrelon.lnk" ] || fail "a Startup entry after the failed registration"
+[ -f "$program/Uninstall.exe" ] || fail "no uninstaller after the failed registration"
 
 step "silent installation"
 "$WINE" "$(wine_path "$setup")" /S || fail "installer exit code $?"
@@ -100,6 +144,47 @@ cp "$bin/oe-window.exe" "$bin/MSOE.dll" "$bin/WAB32.dll" "$bin/installed_client_
   fail "the installed filter in the client"
 rm -rf "$client"
 [ "$(starters | wc -l)" = 1 ] || fail "starters running after the client: $(starters | wc -l)"
+
+step "the uninstall entry shows the build's version and the plug-in's icon"
+version=$(sed -n 's/^#define KESTRELON_VERSION_TEXT "\(.*\)"$/\1/p' "$(dirname "$0")/../plugin/res/version.h")
+entry='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Kestrelon'
+[ "$(reg_value "$entry" DisplayVersion)" = "$version" ] || fail "DisplayVersion $(reg_value "$entry" DisplayVersion)"
+[ "$(reg_value "$entry" DisplayIcon)" = 'C:\windows\system32\Kestrelon.dll,-50' ] ||
+  fail "DisplayIcon $(reg_value "$entry" DisplayIcon)"
+
+step "an upgrade over the installed copy keeps settings and learned data and restarts the starter"
+"$WINE" reg add 'HKCU\Software\Kestrelon\OEPlugin' /v DebugLevel /t REG_DWORD /d 3 /f >/dev/null 2>&1
+settings=$("$WINE" reg query 'HKCU\Software\Kestrelon\OEPlugin' | tr -d '\r')
+learned=$(cd "$drive/Mail" && md5sum Kestrelon.dat Kestrelon.msg Kestrelon.log)
+files=$(our_files)
+old_starter=$(starters)
+# A program that opened a window while the hook was set keeps the hook library loaded
+# (Wine's loader tells when it loads it).
+WINEDEBUG=+loaddll "$WINE" notepad >/dev/null 2>"$WINE_PREFIX_DIR/holder.log" &
+holder=$!
+for i in $(seq 600); do
+  grep -q -i 'KestrelonHelper\.dll' "$WINE_PREFIX_DIR/holder.log" && break
+  sleep 0.1
+done
+grep -q -i 'KestrelonHelper\.dll' "$WINE_PREFIX_DIR/holder.log" ||
+  fail "the hook library is not loaded in a program with a window"
+"$WINE" "$(wine_path "$setup")" /S || fail "installer exit code $? over the installed copy"
+[ "$(our_files)" = "$files" ] || fail "files after the upgrade: $(our_files)"
+while IFS= read -r f; do
+  [ -f "$bin/$(basename "$f")" ] || continue
+  cmp -s "$bin/$(basename "$f")" "$drive/$f" || fail "$f differs from the build's after the upgrade"
+done <<< "$(our_files)"
+# The copy still loaded went aside and is removed at the next start of Windows.
+aside=$(cd "$program" && ls ns*.tmp 2>/dev/null)
+[ -n "$aside" ] || fail "the loaded hook library was not moved aside"
+reg_value 'HKLM\System\CurrentControlSet\Control\Session Manager' PendingFileRenameOperations |
+  grep -q -F "$aside" || fail "$aside is not removed at the next start"
+[ "$("$WINE" reg query 'HKCU\Software\Kestrelon\OEPlugin' | tr -d '\r')" = "$settings" ] || fail "settings changed"
+[ "$(cd "$drive/Mail" && md5sum Kestrelon.dat Kestrelon.msg Kestrelon.log)" = "$learned" ] || fail "learned data changed"
+[ "$(starters | wc -l)" = 1 ] || fail "starters running after the upgrade: $(starters | wc -l)"
+[ "$(starters)" != "$old_starter" ] || fail "the starter was not started anew"
+kill "$holder"
+wait "$holder" 2>/dev/null
 
 step "uninstall"
 "$WINE" "C:\\Program Files\\Kestrelon\\Uninstall.exe" /S || fail "uninstaller exit code $?"

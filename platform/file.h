@@ -27,6 +27,7 @@ enum class OpenError {
   None,
   NotFound,  // the file (or its folder) does not exist
   InUse,     // another handle's share mode, or this open's, forbids it
+  Exists,    // CreateNew: something already has the name
   Other,
 };
 
@@ -34,6 +35,8 @@ enum class Disposition {
   OpenExisting,  // fails when the file is absent
   OpenAlways,    // opens, or creates an empty file
   CreateAlways,  // creates, or truncates an existing file to length 0
+  CreateNew,     // creates; fails when anything has the name, a link included, which is
+                 // never followed, so the file made is always a new one at that name
 };
 
 class File {
@@ -85,6 +88,10 @@ class File {
 #endif
   bool checkLocks_ = true;
   OpenError openError_ = OpenError::None;
+  // Opened while the test-only fault layer (file_fault.h) was attached: its writes,
+  // flushes and truncations are counted, under this path.
+  bool watched_ = false;
+  std::string path_;
 };
 
 // Copies `from` to `to`, replacing `to` if it exists. The copy appears at `to` whole or

@@ -66,6 +66,26 @@ TEST_F(FileTest, PositionedReadWriteSizeTruncate) {
   EXPECT_EQ(size, 0u);
 }
 
+TEST_F(FileTest, CreateNewMakesOnlyNewFilesAndNeverFollowsALink) {
+  File f;
+  ASSERT_TRUE(f.Open(Path("n"), Access::ReadWrite, kShareRead, Disposition::CreateNew));
+  ASSERT_TRUE(f.WriteAt(0, "new", 3));
+  f.Close();
+  EXPECT_FALSE(f.Open(Path("n"), Access::ReadWrite, kShareRead, Disposition::CreateNew));
+  EXPECT_EQ(f.LastOpenError(), OpenError::Exists);
+  ASSERT_TRUE(f.Open(Path("n"), Access::Read, kShareRead, Disposition::OpenExisting));
+  EXPECT_EQ(Contents(f), "new");
+  f.Close();
+  // A link planted at the name, pointing where nothing is yet.
+  std::error_code error;
+  std::filesystem::create_symlink(Path("elsewhere"), Path("link"), error);
+  if (!error) {
+    EXPECT_FALSE(f.Open(Path("link"), Access::ReadWrite, kShareRead, Disposition::CreateNew));
+    EXPECT_EQ(f.LastOpenError(), OpenError::Exists);
+    EXPECT_FALSE(std::filesystem::exists(Path("elsewhere")));
+  }
+}
+
 TEST_F(FileTest, ShareModesHoldBetweenHandlesOfOneProcess) {
   File writer;
   ASSERT_TRUE(writer.Open(Path("s"), Access::ReadWrite, kShareRead, Disposition::OpenAlways));

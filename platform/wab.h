@@ -44,6 +44,19 @@ struct SPropValue {
   WabPropValueUnion Value;
 };
 
+// One row of a table as QueryRows gives it; the caller frees each row's properties and
+// then the row set through IWABObject::FreeBuffer.
+typedef struct SRow {
+  ULONG ulAdrEntryPad;
+  ULONG cValues;
+  LPSPropValue lpProps;
+} *LPSRow;
+
+typedef struct SRowSet {
+  ULONG cRows;
+  SRow aRow[1];
+} *LPSRowSet;
+
 typedef struct SPropTagArray {
   ULONG cValues;
   ULONG aulPropTag[1];
@@ -146,7 +159,7 @@ struct IMAPITable : IUnknown {
   virtual HRESULT WAB_CALL FreeBookmark(BOOKMARK position) = 0;
   virtual HRESULT WAB_CALL SortTable(void* criteria, ULONG flags) = 0;
   virtual HRESULT WAB_CALL QuerySortOrder(void** criteria) = 0;
-  virtual HRESULT WAB_CALL QueryRows(LONG count, ULONG flags, void** rows) = 0;
+  virtual HRESULT WAB_CALL QueryRows(LONG count, ULONG flags, LPSRowSet* rows) = 0;
   virtual HRESULT WAB_CALL Abort() = 0;
   virtual HRESULT WAB_CALL ExpandRow(ULONG cb, void* instanceKey, ULONG count, ULONG flags, void** rows,
                                      ULONG* more) = 0;

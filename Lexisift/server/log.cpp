@@ -2,14 +2,32 @@
 
 #include "platform/system_error.h"
 #include "platform/time.h"
+#include "shared/ascii_text.h"
 
 #include <ctime>
 
 namespace kestrelon {
 
 namespace {
+
 constexpr size_t kMaxStamp = 127;
+
+// The texts hold outside text (a sender, a subject, a failure's text). Each call writes at
+// most one line: control characters become spaces, except the line end that closes an
+// info text, since LogInfo's callers end their lines themselves.
+std::string OneEntry(const char* text) { return ControlsAsSpaces(text ? text : ""); }
+
+std::string OneInfoEntry(const char* text) {
+  std::string info = text ? text : "";
+  size_t end = info.size();
+  if (end >= 2 && info.compare(end - 2, 2, "\r\n") == 0)
+    end -= 2;
+  else if (end >= 1 && info[end - 1] == '\n')
+    end -= 1;
+  return ControlsAsSpaces(info.substr(0, end)) + info.substr(end);
 }
+
+}  // namespace
 
 CLog::CLog(IUnknown* outer) : ComObject(outer) {}
 
@@ -57,9 +75,9 @@ HRESULT CLog::LogError(char* Function, char* Error) {
   try {
     Append(TimeStamp(platform::LocalTimeNow()));
     std::string line = "Error in function: ";
-    line += Function ? Function : "";
+    line += OneEntry(Function);
     line += " - Error: ";
-    line += Error ? Error : "";
+    line += OneEntry(Error);
     line += "\r\n";
     Append(line);
   } catch (...) {
@@ -72,7 +90,7 @@ HRESULT CLog::LogInfo(char* Info) {
   if (!file_.IsOpen()) return S_OK;
   try {
     Append(TimeStamp(platform::LocalTimeNow()));
-    Append(Info ? Info : "");
+    Append(OneInfoEntry(Info));
   } catch (...) {
   }
   return S_OK;

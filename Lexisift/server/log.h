@@ -1,5 +1,7 @@
 // CLog: appends time-stamped lines to a text file that other programs may read while it
-// is open, but no second writer may open.
+// is open, but no second writer may open. It is the file's one writer, so it is where
+// the texts are kept to one line each: control characters are written as spaces (a line
+// end that closes a LogInfo text excepted).
 #pragma once
 
 #include "Lexisift/server/com_object.h"

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -75,6 +76,32 @@ TEST(Log, LinesAreAppendedWithTheirLayout) {
             "<stamp>Error in function: InitPluginData - Error: RegisterSHNotify - Does Inbox file exist?\r\n"
             "<stamp>abc<stamp>def\r\n"
             "<stamp>Error in function:  - Error: oops\r\n");
+}
+
+TEST(Log, ControlCharactersOfTheTextsAreWrittenAsSpaces) {
+  std::string folder = Folder();
+  std::string path = folder + "/Kestrelon.log";
+  ILog* log = NewLog();
+  Bstr file(path);
+  ASSERT_EQ(log->Init(file.value), S_OK);
+  // A subject that would forge a second entry, with the line end its caller adds.
+  std::string forged =
+      "Spam Mail automatically deleted - From: a@b.example, Subject: Hello\r\n"
+      "12/08/26 09:00:00 False Positive Mail - From: boss@example.com, Subject: x\r\n";
+  std::string raw = std::string("bare\rcr \x1b[2J esc \a bel \t tab \x7f del") + "\n";
+  std::string function = "Init\r\nData", error = "line\none\r\n";
+  EXPECT_EQ(log->LogInfo(Text(forged)), S_OK);
+  EXPECT_EQ(log->LogInfo(Text(raw)), S_OK);
+  EXPECT_EQ(log->LogError(Text(function), Text(error)), S_OK);
+  log->Release();
+  std::string text = ReadFile(path);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
+  // The forged stamp is text inside the first entry.
+  EXPECT_EQ(WithoutStamps(text),
+            "<stamp>Spam Mail automatically deleted - From: a@b.example, Subject: Hello  "
+            "<stamp>False Positive Mail - From: boss@example.com, Subject: x\r\n"
+            "<stamp>bare cr  [2J esc   bel   tab   del\n"
+            "<stamp>Error in function: Init  Data - Error: line one  \r\n");
 }
 
 TEST(Log, NothingIsWrittenBeforeInitAndASecondInitMovesToTheNewFile) {

@@ -1,12 +1,14 @@
 // The stand-in address book ("WAB32.DLL"): WABOpen hands out an address book whose
 // personal address book container lists the contacts of "Contacts.txt" in the current
 // identity's store folder (or of the file named in WAB_PARAM). A contents table takes
-// its rows when it is made, and answers FindRow for content restrictions on the e-mail
-// address. Everything not needed for that answers MAPI_E_NO_SUPPORT.
+// its rows when it is made, answers FindRow for content restrictions on the e-mail
+// address (a prefix match, as the system's address book makes it when asked to) and
+// QueryRows with that address. Everything not needed for that answers MAPI_E_NO_SUPPORT.
 #include "client/store/contacts.h"
 #include "client/store/store_location.h"
 #include "platform/wab.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cstddef>
@@ -176,7 +178,34 @@ class ContentsTable final : public RefCounted<IMAPITable> {
   HRESULT WAB_CALL FreeBookmark(BOOKMARK) override { return MAPI_E_NO_SUPPORT; }
   HRESULT WAB_CALL SortTable(void*, ULONG) override { return MAPI_E_NO_SUPPORT; }
   HRESULT WAB_CALL QuerySortOrder(void**) override { return MAPI_E_NO_SUPPORT; }
-  HRESULT WAB_CALL QueryRows(LONG, ULONG, void**) override { return MAPI_E_NO_SUPPORT; }
+  // The e-mail address of the rows from the cursor on, each row's properties in a buffer
+  // of their own; the cursor moves past them.
+  HRESULT WAB_CALL QueryRows(LONG count, ULONG, LPSRowSet* rows) override {
+    if (!rows || count < 0) return MAPI_E_INVALID_PARAMETER;
+    *rows = nullptr;
+    size_t n = std::min(static_cast<size_t>(count), rows_.size() - std::min(cursor_, rows_.size()));
+    auto* set = static_cast<LPSRowSet>(Allocate(sizeof(SRowSet) + n * sizeof(SRow)));
+    if (!set) return MAPI_E_NOT_ENOUGH_MEMORY;
+    for (size_t i = 0; i < n; ++i) {
+      const std::string& address = rows_[cursor_ + i].address;
+      auto* value = static_cast<LPSPropValue>(Allocate(sizeof(SPropValue) + address.size() + 1));
+      if (!value) {
+        for (size_t j = 0; j < i; ++j) Free(set->aRow[j].lpProps);
+        Free(set);
+        return MAPI_E_NOT_ENOUGH_MEMORY;
+      }
+      char* text = reinterpret_cast<char*>(value + 1);
+      std::memcpy(text, address.c_str(), address.size() + 1);
+      value->ulPropTag = PR_EMAIL_ADDRESS;
+      value->Value.lpszA = text;
+      set->aRow[i].cValues = 1;
+      set->aRow[i].lpProps = value;
+    }
+    set->cRows = static_cast<ULONG>(n);
+    cursor_ += n;
+    *rows = set;
+    return S_OK;
+  }
   HRESULT WAB_CALL Abort() override { return S_OK; }
   HRESULT WAB_CALL ExpandRow(ULONG, void*, ULONG, ULONG, void**, ULONG*) override { return MAPI_E_NO_SUPPORT; }
   HRESULT WAB_CALL CollapseRow(ULONG, void*, ULONG, ULONG*) override { return MAPI_E_NO_SUPPORT; }

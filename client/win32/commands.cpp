@@ -5,6 +5,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <map>
@@ -106,11 +107,29 @@ long NumberArgument(const std::vector<std::string>& words, size_t index) {
 
 }  // namespace
 
+MainWindow& CommandInterpreter::Window() {
+  if (!windows_[current_]->Handle()) {
+    for (size_t i = 0; i < windows_.size(); ++i) {
+      if (windows_[i]->Handle()) current_ = i;
+      if (windows_[i]->Handle()) break;
+    }
+  }
+  if (!windows_[current_]->Handle()) throw CommandError{"no main window open"};
+  return *windows_[current_];
+}
+
+MainWindow& CommandInterpreter::Numbered(const std::vector<std::string>& words) {
+  long n = NumberArgument(words, 1);
+  if (n < 1 || static_cast<size_t>(n) > windows_.size() || !windows_[n - 1]->Handle())
+    throw CommandError{"no main window " + words[1]};
+  return *windows_[n - 1];
+}
+
 void CommandInterpreter::Execute(const std::string& line) {
   std::vector<std::string> words = SplitWords(line);
   if (words.empty()) return;
   try {
-    if (words[0] != "quit") window_.RefreshList();
+    if (words[0] != "quit") Window().RefreshList();
     Run(words, line);
     Out("ok");
   } catch (const CommandError& e) {
@@ -134,15 +153,18 @@ bool CommandInterpreter::Attach(const std::wstring& library, HWND target, LONG_P
   }
   result = attach(target);
   // Like the client, the window goes on creating child windows once the plug-in is in.
-  if (target == window_.Handle()) window_.CreateLateChild();
+  for (MainWindow* window : windows_) {
+    if (target == window->Handle()) window->CreateLateChild();
+  }
   return true;
 }
 
 void CommandInterpreter::OpenPopup(int position) {
-  HWND main = window_.Handle();
+  MainWindow& window = Window();
+  HWND main = window.Handle();
   RECT item{};
   GetMenuItemRect(main, GetMenu(main), position, &item);
-  TrackPopupMenu(window_.Popup(position), TPM_LEFTALIGN | TPM_TOPALIGN, item.left, item.bottom, 0, main, nullptr);
+  TrackPopupMenu(window.Popup(position), TPM_LEFTALIGN | TPM_TOPALIGN, item.left, item.bottom, 0, main, nullptr);
 }
 
 void CommandInterpreter::OnDialog(HWND dialog) {
@@ -161,13 +183,21 @@ void CommandInterpreter::OnDialog(HWND dialog) {
 
 void CommandInterpreter::Run(const std::vector<std::string>& words, const std::string& line) {
   const std::string& name = words[0];
-  HWND main = window_.Handle();
-  HWND toolbar = window_.MainToolbar();
+  if (name == "quit") {
+    for (MainWindow* window : windows_) {
+      if (window->Handle()) DestroyWindow(window->Handle());
+    }
+    return;
+  }
+  MainWindow& current = Window();
+  HWND main = current.Handle();
+  HWND toolbar = current.MainToolbar();
 
   if (name == "attach") {
     if (words.size() < 2 || words.size() > 3) throw CommandError{"attach DLL [CLASS|second]"};
-    HWND target = words.size() < 3 ? main : words[2] == "second" ? window_.CreateSecondWindow() : FindByClass(main, words[2]);
-    if (!target) throw CommandError{"no window of class " + words[2]};
+    HWND target = words.size() < 3 ? main : words[2] == "second" ? (windows_.size() > 1 ? windows_[1]->Handle() : nullptr)
+                                                                 : FindByClass(main, words[2]);
+    if (!target) throw CommandError{"no window " + words[2]};
     LONG_PTR result = 0;
     std::string error;
     if (!Attach(FromUtf8(words[1]), target, result, error)) throw CommandError{error};
@@ -186,7 +216,7 @@ void CommandInterpreter::Run(const std::vector<std::string>& words, const std::s
     for (const std::string& l : lines) Out(l);
   } else if (name == "menu") {
     int position = MenuPosition(words);
-    HMENU popup = window_.Popup(position);
+    HMENU popup = current.Popup(position);
     SendMessageW(main, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(popup), MAKELPARAM(position, FALSE));
     int count = GetMenuItemCount(popup);
     for (int i = 0; i < count; ++i) {
@@ -205,11 +235,11 @@ void CommandInterpreter::Run(const std::vector<std::string>& words, const std::s
           EscapedText(text));
     }
   } else if (name == "popup") {
-    PostMessageW(main, kPopupMessage, MenuPosition(words), 0);
+    PostMessageW(commandWindow_, kPopupMessage, MenuPosition(words), 0);
   } else if (name == "endmenu") {
     EndMenu();
   } else if (name == "menus") {
-    window_.RebuildMenus();
+    current.RebuildMenus();
   } else if (name == "toolbar") {
     auto normal = reinterpret_cast<HIMAGELIST>(SendMessageW(toolbar, TB_GETIMAGELIST, 0, 0));
     auto hot = reinterpret_cast<HIMAGELIST>(SendMessageW(toolbar, TB_GETHOTIMAGELIST, 0, 0));
@@ -254,37 +284,48 @@ void CommandInterpreter::Run(const std::vector<std::string>& words, const std::s
   } else if (name == "icons") {
     long size = NumberArgument(words, 1);
     if (size != 16 && size != 22 && size != 24) throw CommandError{"icons 16, 22 or 24"};
-    window_.SetIconSize(static_cast<int>(size));
+    current.SetIconSize(static_cast<int>(size));
   } else if (name == "combo-off") {
-    window_.DropToolbarCombo();
+    current.DropToolbarCombo();
   } else if (name == "child") {
-    window_.CreateLateChild();
-  } else if (name == "close-second") {
-    window_.CloseSecondWindow();
+    current.CreateLateChild();
+  } else if (name == "new-window") {
+    WindowOptions options = current.Options();
+    options.storeFolder = current.StoreFolder();
+    auto window = std::make_unique<MainWindow>(options);
+    if (!window->Create()) throw CommandError{"cannot create a main window"};
+    windows_.push_back(window.get());
+    opened_.push_back(std::move(window));
+    Out("window\t" + std::to_string(windows_.size()));
+  } else if (name == "use") {
+    MainWindow& chosen = Numbered(words);
+    current_ = std::find(windows_.begin(), windows_.end(), &chosen) - windows_.begin();
+  } else if (name == "close") {
+    DestroyWindow(Numbered(words).Handle());
   } else if (name == "folder") {
     if (words.size() != 2 || !kFolders.count(words[1])) throw CommandError{"folder inbox|outbox|sent|deleted|drafts|local"};
-    window_.SelectFolder(kFolders.at(words[1]));
+    current.SelectFolder(kFolders.at(words[1]));
   } else if (name == "rows") {
     int n = 0;
-    for (const ListRow& row : window_.Rows()) {
+    for (const ListRow& row : current.Rows()) {
       Out("row\t" + std::to_string(n++) + "\t" + std::to_string(row.id) + "\t" + (row.selected ? "1" : "0") + "\t" +
           EscapedText(row.from) + "\t" + EscapedText(row.subject) + "\t" + EscapedText(row.received));
     }
   } else if (name == "select") {
     std::vector<int> rows;
     for (size_t i = 1; i < words.size(); ++i) rows.push_back(static_cast<int>(NumberArgument(words, i)));
-    if (!window_.SelectRows(rows)) throw CommandError{"no such row"};
+    if (!current.SelectRows(rows)) throw CommandError{"no such row"};
   } else if (name == "deliver") {
     std::vector<std::string> files;
     for (size_t i = 1; i < words.size(); ++i) files.push_back(ToAnsi(FromUtf8(words[i])));
     if (files.empty()) throw CommandError{"deliver FILE..."};
-    for (uint32_t id : window_.Deliver(files)) Out("delivered\t" + std::to_string(id));
+    for (uint32_t id : current.Deliver(files)) Out("delivered\t" + std::to_string(id));
   } else if (name == "receiving") {
     if (words.size() != 2 || (words[1] != "on" && words[1] != "off")) throw CommandError{"receiving on|off"};
-    window_.SetReceiving(words[1] == "on");
-    if (words[1] == "off") window_.NotifyStoreChanged();
+    current.SetReceiving(words[1] == "on");
+    if (words[1] == "off") current.NotifyStoreChanged();
   } else if (name == "status") {
-    HWND status = window_.StatusBar();
+    HWND status = current.StatusBar();
     int parts = static_cast<int>(SendMessageW(status, SB_GETPARTS, 0, 0));
     for (int i = 0; i < parts; ++i) {
       wchar_t text[512] = L"";
@@ -322,8 +363,6 @@ void CommandInterpreter::Run(const std::vector<std::string>& words, const std::s
         "\t" + std::to_string(rect.bottom));
   } else if (name == "closed") {
     for (const std::string& l : dialogs_.TakeClosed()) Out(l);
-  } else if (name == "quit") {
-    DestroyWindow(main);
   } else {
     throw CommandError{"unknown command " + name};
   }

@@ -5,9 +5,13 @@
 //
 //   attach DLL [CLASS|second]
 //                           load the plug-in and call AttachOutlookExpressPlugin with the main
-//                           window (or the first window of CLASS, or a second main window):
+//                           window (or the first window of CLASS in it, or main window 2):
 //                           "attach\t<result in hex>"; a child window follows, as in the client
-//   close-second            close the second main window
+//   new-window              open another main window over the same store, as File > New >
+//                           Window does: "window\t<number>" (the first window is 1)
+//   use N                   let the commands act on main window N
+//   close N                 close main window N, as its File > Exit does; the commands move
+//                           to the first window still open, and the program ends with the last
 //   window CLASS            "window\t<text>\torigproc=0|1\tsubclassed=0|1" of the first window
 //   tree                    the window tree, one "<indent><class>\t<text>" a window
 //   menu NAME               let the window initialise popup NAME (file edit view tools help) as
@@ -34,13 +38,14 @@
 //   closed                  what the boxes closed since the last call showed
 //   rect                    "rect\t<left>\t<top>\t<right>\t<bottom>" on the screen of the open
 //                           dialog, or of the main window
-//   quit                    close the main window and end
+//   quit                    close every main window and end
 #pragma once
 
 #include "client/win32/command_channel.h"
 #include "client/win32/dialog_watch.h"
 #include "client/win32/main_window.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -48,8 +53,10 @@ namespace kestrelon::client {
 
 class CommandInterpreter {
  public:
-  CommandInterpreter(MainWindow& window, DialogWatch& dialogs, CommandChannel& channel)
-      : window_(window), dialogs_(dialogs), channel_(channel) {}
+  // Commands act on `window` (main window 1) until told otherwise; dialog notices and
+  // popup requests reach the program through `commandWindow`.
+  CommandInterpreter(MainWindow& window, HWND commandWindow, DialogWatch& dialogs, CommandChannel& channel)
+      : windows_{&window}, commandWindow_(commandWindow), dialogs_(dialogs), channel_(channel) {}
 
   void Execute(const std::string& line);
   // Loads the plug-in and attaches it to `target`; the result of the export, or an error.
@@ -61,8 +68,14 @@ class CommandInterpreter {
  private:
   void Run(const std::vector<std::string>& words, const std::string& line);
   void Out(const std::string& line) { channel_.Write(line); }
+  // The window the commands act on: the chosen one, or the first still open after it closed.
+  MainWindow& Window();
+  MainWindow& Numbered(const std::vector<std::string>& words);
 
-  MainWindow& window_;
+  std::vector<MainWindow*> windows_;
+  std::vector<std::unique_ptr<MainWindow>> opened_;
+  size_t current_ = 0;
+  HWND commandWindow_;
   DialogWatch& dialogs_;
   CommandChannel& channel_;
   HMODULE plugin_ = nullptr;

@@ -80,8 +80,8 @@ std::string WindowTextOf(HWND window) {
   return EscapedText(text);
 }
 
-bool DialogWatch::Install(HWND mainWindow) {
-  main_ = mainWindow;
+bool DialogWatch::Install(HWND notify) {
+  notify_ = notify;
   watch = this;
   hook_ = SetWindowsHookExW(WH_CBT, Hook, nullptr, GetCurrentThreadId());
   return hook_ != nullptr;
@@ -99,7 +99,7 @@ LRESULT CALLBACK DialogWatch::Hook(int code, WPARAM wParam, LPARAM lParam) {
     if (code == HCBT_ACTIVATE && IsDialog(window)) {
       if (std::find(watch->open_.begin(), watch->open_.end(), window) == watch->open_.end())
         watch->open_.push_back(window);
-      PostMessageW(watch->main_, kDialogMessage, 0, reinterpret_cast<LPARAM>(window));
+      PostMessageW(watch->notify_, kDialogMessage, 0, reinterpret_cast<LPARAM>(window));
     } else if (code == HCBT_DESTROYWND && IsDialog(window)) {
       watch->OnDestroy(window);
     }

@@ -13,8 +13,8 @@ namespace kestrelon::client {
 
 class DialogWatch {
  public:
-  // Hooks the calling thread; activations are posted to `mainWindow` as kDialogMessage.
-  bool Install(HWND mainWindow);
+  // Hooks the calling thread; activations are posted to `notify` as kDialogMessage.
+  bool Install(HWND notify);
   void Uninstall();
 
   // The button (IDOK, IDYES, ...) to press on the next box that has such a button.
@@ -41,7 +41,7 @@ class DialogWatch {
   void OnDestroy(HWND dialog);
 
   HHOOK hook_ = nullptr;
-  HWND main_ = nullptr;
+  HWND notify_ = nullptr;
   std::deque<int> answers_;
   std::vector<HWND> open_;
   std::vector<std::pair<HWND, int>> answered_;

@@ -41,6 +41,23 @@ bool OnMainWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& re
   return false;
 }
 
+// The program's own message-only window: commands, dialog notices and popup requests
+// reach it whichever main windows are open, also while a modal box runs.
+LRESULT CALLBACK CommandWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  LRESULT result = 0;
+  if (OnMainWindowMessage(message, wParam, lParam, result)) return result;
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+HWND CreateCommandWindow() {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = CommandWindowProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"oe-window commands";
+  if (!RegisterClassW(&wc)) return nullptr;
+  return CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+}
+
 int Usage(const char* why) {
   fprintf(stderr, "oe-window: %s\nusage: oe-window [--store DIR] [--lang en|de] [--icons 16|22|24] [--no-hot] "
                   "[--combo] [--attach DLL]\n", why);
@@ -99,10 +116,15 @@ int main(int argc, char** argv) {
     fprintf(stderr, "oe-window: cannot create the main window\n");
     return 2;
   }
+  HWND commandWindow = CreateCommandWindow();
+  if (!commandWindow) {
+    fprintf(stderr, "oe-window: cannot create the command window\n");
+    return 2;
+  }
   DialogWatch dialogs;
-  dialogs.Install(window.Handle());
+  dialogs.Install(commandWindow);
   CommandChannel channel;
-  CommandInterpreter commands(window, dialogs, channel);
+  CommandInterpreter commands(window, commandWindow, dialogs, channel);
   interpreter = &commands;
   SetMainWindowHook(OnMainWindowMessage);
   if (!attach.empty()) {
@@ -110,7 +132,7 @@ int main(int argc, char** argv) {
     std::string error;
     if (!commands.Attach(FromUtf8(attach), window.Handle(), result, error)) fprintf(stderr, "oe-window: %s\n", error.c_str());
   }
-  channel.Start(window.Handle());
+  channel.Start(commandWindow);
 
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {

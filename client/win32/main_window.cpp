@@ -47,7 +47,8 @@ constexpr TextId kButtonTexts[kToolbarButtonCount] = {
     TextId::ButtonCreateMail, TextId::ButtonReply, TextId::ButtonReplyAll, TextId::ButtonForward, TextId::ButtonPrint,
     TextId::ButtonDelete, TextId::ButtonSendReceive, TextId::ButtonAddresses, TextId::ButtonFind};
 
-MainWindow* instance = nullptr;
+// Every main window of the process, open or closed.
+std::vector<MainWindow*> instances;
 MainWindowHook mainHook = nullptr;
 
 bool IsClientCommand(int id) { return id >= kCmdSaveAs && id <= kCmdFind; }
@@ -55,7 +56,9 @@ bool IsClientCommand(int id) { return id >= kCmdSaveAs && id <= kCmdFind; }
 LRESULT CALLBACK MainProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   LRESULT result = 0;
   if (mainHook && mainHook(message, wParam, lParam, result)) return result;
-  if (instance && instance->Handle() == window) return instance->Handle(message, wParam, lParam);
+  for (MainWindow* instance : instances) {
+    if (instance->Handle() == window) return instance->Handle(message, wParam, lParam);
+  }
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
@@ -150,7 +153,12 @@ HWND Child(HWND parent, const wchar_t* cls, const wchar_t* text, DWORD style, in
 
 void SetMainWindowHook(MainWindowHook hook) { mainHook = hook; }
 
-MainWindow::MainWindow(const WindowOptions& options) : options_(options) {}
+MainWindow::MainWindow(const WindowOptions& options) : options_(options) { instances.push_back(this); }
+
+MainWindow::~MainWindow() {
+  if (main_) DestroyWindow(main_);
+  instances.erase(std::remove(instances.begin(), instances.end(), this), instances.end());
+}
 
 bool MainWindow::Create() {
   HINSTANCE module = GetModuleHandleW(nullptr);
@@ -162,7 +170,6 @@ bool MainWindow::Create() {
   if (storeFolder_.empty()) StoreFolderOfCurrentIdentity(storeFolder_);
   font_ = static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
 
-  instance = this;
   main_ = CreateWindowExW(0, kMainClass, L"", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0, 900, 600, nullptr,
                           nullptr, module, nullptr);
   if (!main_) return false;
@@ -420,19 +427,6 @@ void MainWindow::Layout() {
              available, TRUE);
 }
 
-HWND MainWindow::CreateSecondWindow() {
-  if (!second_) {
-    second_ = CreateWindowExW(0, kMainClass, L"", WS_OVERLAPPEDWINDOW, 40, 40, 400, 300, nullptr, nullptr,
-                              GetModuleHandleW(nullptr), nullptr);
-  }
-  return second_;
-}
-
-void MainWindow::CloseSecondWindow() {
-  if (second_) DestroyWindow(second_);
-  second_ = nullptr;
-}
-
 bool MainWindow::SelectFolder(FolderItem folder) {
   HTREEITEM root = TreeView_GetRoot(tree_);
   for (HTREEITEM item = root; item;) {
@@ -660,8 +654,16 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     }
     case WM_DESTROY:
-      PostQuitMessage(0);
+      // The program ends with its last main window.
+      if (std::none_of(instances.begin(), instances.end(),
+                       [this](MainWindow* other) { return other != this && other->Handle(); }))
+        PostQuitMessage(0);
       return 0;
+    case WM_NCDESTROY: {
+      HWND closed = main_;
+      main_ = nullptr;
+      return DefWindowProcW(closed, message, wParam, lParam);
+    }
   }
   return DefWindowProcW(main_, message, wParam, lParam);
 }

@@ -1,5 +1,7 @@
 // The stand-in client's main window: the window classes and nesting the plug-in finds in
-// the mail client, over the stand-in store of the current identity.
+// the mail client, over the stand-in store of the current identity. Like the client, a
+// process may show several main windows at once (File > New > Window); it ends when the
+// last one closes.
 //
 //   "Outlook Express Browser Class" (menu: File Edit View Tools Help)
 //     "SizableRebar" > "ReBarWindow32" > "ToolbarWindow32" (buttons), "ToolbarWindow32" (views)
@@ -38,7 +40,8 @@ struct ListRow {
   std::wstring from, subject, received;
 };
 
-// Messages posted to the main window by the command channel and the dialog watch.
+// Messages posted to the program's command window by the command channel and the dialog
+// watch.
 constexpr UINT kCommandMessage = WM_APP + 1;  // lParam: a heap std::string, owned by the receiver
 constexpr UINT kInputEndedMessage = WM_APP + 2;
 constexpr UINT kDialogMessage = WM_APP + 3;   // lParam: the activated dialog
@@ -50,23 +53,24 @@ class MainWindow {
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
 
+  ~MainWindow();
+
   // Creates and shows the window tree; false when a window cannot be created.
   bool Create();
 
+  // Null once the window is closed.
   HWND Handle() const { return main_; }
   HWND MainToolbar() const { return toolbar_; }
   HWND StatusBar() const { return status_; }
   HWND List() const { return list_; }
   Language TextLanguage() const { return options_.language; }
+  const WindowOptions& Options() const { return options_; }
   const std::string& StoreFolder() const { return storeFolder_; }
   bool HasStore() const { return !storeFolder_.empty(); }
 
   // A child window of the main window, as the client creates once its main window is shown
   // (and so activated); the first call makes the contacts pane, later ones a hidden helper.
   void CreateLateChild();
-  // A second main window of the client in the same process (bare: no children), and its end.
-  HWND CreateSecondWindow();
-  void CloseSecondWindow();
   // Removes the combo box from the button toolbar and creates a child window.
   void DropToolbarCombo();
   // Replaces both image lists with pictures of `size` pixels and tells the toolbar.
@@ -111,7 +115,7 @@ class MainWindow {
   std::string storeFolder_;
   HWND main_ = nullptr, sizableRebar_ = nullptr, rebar_ = nullptr, toolbar_ = nullptr, viewsBar_ = nullptr;
   HWND toolbarCombo_ = nullptr, status_ = nullptr, navigation_ = nullptr, tree_ = nullptr;
-  HWND messageView_ = nullptr, list_ = nullptr, contacts_ = nullptr, second_ = nullptr;
+  HWND messageView_ = nullptr, list_ = nullptr, contacts_ = nullptr;
   HIMAGELIST images_ = nullptr, hotImages_ = nullptr;
   HFONT font_ = nullptr;
   FolderItem folder_ = FolderItem::Inbox;
@@ -120,8 +124,8 @@ class MainWindow {
   int lateChildren_ = 0;
 };
 
-// The window procedure of the main window forwards to this hook first, so the command
-// channel sees the messages it owns (set by the program).
+// The window procedure of every main window forwards to this hook first, so the program
+// sees the commands the window gets (set by the program).
 using MainWindowHook = bool (*)(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
 void SetMainWindowHook(MainWindowHook hook);
 

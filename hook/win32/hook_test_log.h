@@ -9,6 +9,8 @@ namespace hook_test {
 
 inline constexpr char kLogVariable[] = "KESTRELON_HOOK_TEST_LOG";
 inline constexpr char kProgramVariable[] = "KESTRELON_HOOK_TEST_PROGRAM";
+// The hook library the driver set its hook from.
+inline constexpr char kHelperVariable[] = "KESTRELON_HOOK_TEST_HELPER";
 
 // Appends "<program> <text>\n" in one write, so lines of several processes do not mix.
 void AppendLogLine(const std::string& text);

@@ -26,6 +26,7 @@ ClientFolder::ClientFolder(bool withPlugin) {
   DeleteFileA(LogPath(folder_).c_str());
   SetEnvironmentVariableA(kLogVariable, LogPath(folder_).c_str());
   SetEnvironmentVariableA(kProgramVariable, "driver");
+  SetEnvironmentVariableA(kHelperVariable, (hook::ProgramFolder() + "\\KestrelonHelper.dll").c_str());
 }
 
 ClientFolder::~ClientFolder() {

@@ -2,12 +2,15 @@
 
 #include <cstring>
 
+#include "hook/win32/session_hook_slot.h"
+
 namespace {
 
-// The current hook handle, one for all processes that have this library loaded: the
-// starter sets it, the mail client's process replaces it by a hook on its own thread, and
-// whoever calls DeleteHook removes what it names. It must stay the section's only member.
-HHOOK sharedHook __attribute__((section(".SHARED"), shared)) = nullptr;
+// The current hook handle, one for all processes of the user's session that have this
+// library loaded: the starter sets it, the mail client's process replaces it by a hook on
+// its own thread, and whoever calls DeleteHook removes what it names. A handle shared by
+// the whole machine would let the starters of two logged-on users overwrite each other's.
+hook::SessionHookSlot sessionHook;
 
 HMODULE thisModule = nullptr;
 
@@ -26,6 +29,15 @@ bool IsClientMainWindow(HWND window) {
   return std::strlen(name) == kClientClassLength && std::memcmp(name, kClientMainWindowClass, kClientClassLength) == 0;
 }
 
+// Where Windows cannot load this library into a window's process (one of the other
+// bitness on 64-bit Windows), it runs the hook in the process that set it, the starter.
+// The plug-in belongs only in the window's own process.
+bool OwnedByThisProcess(HWND window) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  return process == GetCurrentProcessId();
+}
+
 bool RunningOnWindows9x() {
   OSVERSIONINFOA version{};
   version.dwOSVersionInfoSize = sizeof version;
@@ -38,11 +50,11 @@ bool RunningOnWindows9x() {
 // library is no longer loaded into every other program.
 void NarrowToCurrentThread() {
   DeleteHook();
-  sharedHook = SetWindowsHookExA(WH_CBT, CBTHookProc, thisModule, GetCurrentThreadId());
+  sessionHook.Store(SetWindowsHookExA(WH_CBT, CBTHookProc, thisModule, GetCurrentThreadId()));
 }
 
 void OfferToPlugin(HWND window) {
-  if (!IsClientMainWindow(window) || GetPropA(window, "OrigProc")) return;
+  if (!OwnedByThisProcess(window) || !IsClientMainWindow(window) || GetPropA(window, "OrigProc")) return;
   // Bare file name: the client process's own library search finds the installed plug-in.
   // When it is missing nothing is marked, so a later activation tries again.
   HMODULE plugin = LoadLibraryA("Kestrelon.dll");
@@ -67,19 +79,21 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 
 LRESULT CALLBACK CBTHookProc(int code, WPARAM wParam, LPARAM lParam) {
   if (code == HCBT_ACTIVATE) OfferToPlugin(reinterpret_cast<HWND>(wParam));
-  return CallNextHookEx(sharedHook, code, wParam, lParam);
+  return CallNextHookEx(sessionHook.Load(), code, wParam, lParam);
 }
 
 BOOL WINAPI DeleteHook() {
-  if (!sharedHook) return 0;
-  BOOL result = UnhookWindowsHookEx(sharedHook);
-  sharedHook = nullptr;
+  HHOOK current = sessionHook.Load();
+  if (!current) return 0;
+  BOOL result = UnhookWindowsHookEx(current);
+  sessionHook.Store(nullptr);
   return result;
 }
 
 HHOOK WINAPI SetHook() {
-  sharedHook = SetWindowsHookExA(WH_CBT, CBTHookProc, thisModule, 0);
-  return sharedHook;
+  HHOOK hook = SetWindowsHookExA(WH_CBT, CBTHookProc, thisModule, 0);
+  sessionHook.Store(hook);
+  return hook;
 }
 
 }  // extern "C"

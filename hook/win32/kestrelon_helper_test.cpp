@@ -66,6 +66,29 @@ TEST_F(HookTest, FirstAttachNarrowsTheHookToTheClientThreadUntilDeleteHook) {
             "A opened 3 active=1 helper=1\n");
 }
 
+TEST_F(HookTest, AClientWindowOfAnotherProcessIsOnlyPassedOn) {
+  // A's window is not attached: the plug-in is missing while A opens it.
+  hook_test::ClientFolder client(false);
+  auto a = client.Start("A", {"open", kClientClass, "signal", "foreign.open", "wait", "foreign.done"});
+  ASSERT_TRUE(a);
+  ASSERT_TRUE(client.WaitFor("foreign.open"));
+  ASSERT_TRUE(client.AddPlugin());
+  // B runs the hook for A's window, as the starter does on 64-bit Windows for a client of
+  // the other bitness: nothing is loaded or marked, and the system-wide hook stays.
+  EXPECT_EQ(client.Run("B", {"offer", kClientClass}), 0);
+  EXPECT_EQ(GetPropA(FindWindowA(kClientClass, nullptr), "OrigProc"), nullptr);
+  EXPECT_EQ(client.Run("C", {"open", kClientClass}), 0);
+  client.Signal("foreign.done");
+  int code = -1;
+  a->Wait(code);
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(client.Log(),
+            "A opened 1 active=1 helper=1\n"
+            "B offered\n"
+            "C attach Outlook Express Browser Class\n"
+            "C opened 1 active=1 helper=1\n");
+}
+
 TEST_F(HookTest, MissingPluginLeavesTheWindowToALaterActivation) {
   hook_test::ClientFolder client(false);
   auto a = client.Start("A", {"open", kClientClass, "open", "Other Class", "signal", "missing.unattached", "wait",

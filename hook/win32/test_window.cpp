@@ -4,10 +4,13 @@
 //   open CLASS          create a top-level window of CLASS, show and activate it
 //   open-marked CLASS   the same, with the "OrigProc" property set before it is shown
 //   activate N          activate the N-th window opened (from 1) again
+//   offer CLASS         call the driver's hook library's CBTHookProc with the activation of
+//                       the first window of CLASS, as Windows does in the process that set
+//                       the hook when it cannot load the library into the window's process
 //   signal EVENT        set the named event "KestrelonHookTest.EVENT"
 //   wait EVENT          wait (at most a minute) until the driver sets that event
-// Logs "opened N active=A helper=H" and "activated N active=A": A is 1 when the window
-// became the active one, H is 1 when KestrelonHelper.dll is loaded in this process.
+// Logs "opened N active=A helper=H", "activated N active=A" and "offered": A is 1 when the
+// window became the active one, H is 1 when KestrelonHelper.dll is loaded in this process.
 #include <windows.h>
 
 #include <cstdlib>
@@ -72,6 +75,18 @@ bool RunStep(const std::string& step, const std::string& arg) {
     SetActiveWindow(windows[n - 1]);
     PumpMessages();
     hook_test::AppendLogLine("activated " + arg + " active=" + Flag(GetActiveWindow() == windows[n - 1]));
+    return true;
+  }
+  if (step == "offer") {
+    HWND window = FindWindowA(arg.c_str(), nullptr);
+    char helper[MAX_PATH * 2] = {};
+    GetEnvironmentVariableA(hook_test::kHelperVariable, helper, sizeof helper);
+    HMODULE library = LoadLibraryA(helper);
+    auto hookProc = library ? reinterpret_cast<HOOKPROC>(reinterpret_cast<void*>(GetProcAddress(library, "CBTHookProc")))
+                            : nullptr;
+    if (!window || !hookProc) return false;
+    hookProc(HCBT_ACTIVATE, reinterpret_cast<WPARAM>(window), 0);
+    hook_test::AppendLogLine("offered");
     return true;
   }
   HANDLE event = Event(arg);

@@ -12,6 +12,8 @@
 // what a Windows reader sees.
 #include "platform/file.h"
 
+#include "platform/file_fault.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -77,17 +79,47 @@ bool PathHeld(const std::string& path, Sentinel sentinel) {
   return held;
 }
 
+bool WriteAll(int fd, uint64_t offset, const void* buffer, size_t size) {
+  const char* in = static_cast<const char*>(buffer);
+  size_t done = 0;
+  while (done < size) {
+    ssize_t n = pwrite(fd, in + done, size - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// An operation that the fault layer fails.
+bool Fails(file_fault::Error error) {
+  errno = error == file_fault::Error::Io ? EIO : error == file_fault::Error::Quota ? EDQUOT : ENOSPC;
+  return false;
+}
+
 }  // namespace
 
 File::~File() { Close(); }
 
-File::File(File&& other) noexcept : fd_(other.fd_), checkLocks_(other.checkLocks_) { other.fd_ = -1; }
+File::File(File&& other) noexcept
+    : fd_(other.fd_),
+      checkLocks_(other.checkLocks_),
+      openError_(other.openError_),
+      watched_(other.watched_),
+      path_(std::move(other.path_)) {
+  other.fd_ = -1;
+}
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     Close();
     fd_ = other.fd_;
     checkLocks_ = other.checkLocks_;
+    watched_ = other.watched_;
+    path_ = std::move(other.path_);
     other.fd_ = -1;
   }
   return *this;
@@ -100,9 +132,13 @@ bool File::Open(const std::string& path, Access access, unsigned share, Disposit
   bool write = access == Access::ReadWrite;
   int flags = (write ? O_RDWR : O_RDONLY) | O_CLOEXEC;
   if (disposition != Disposition::OpenExisting) flags |= O_CREAT;
+  // O_EXCL fails on any existing name, a symbolic link included, without following it.
+  if (disposition == Disposition::CreateNew) flags |= O_EXCL;
   int fd = open(path.c_str(), flags, 0666);
   if (fd < 0) {
-    openError_ = errno == ENOENT || errno == ENOTDIR ? OpenError::NotFound : OpenError::Other;
+    openError_ = errno == ENOENT || errno == ENOTDIR ? OpenError::NotFound
+                 : errno == EEXIST                   ? OpenError::Exists
+                                                     : OpenError::Other;
     return false;
   }
   openError_ = OpenError::Other;
@@ -133,6 +169,8 @@ bool File::Open(const std::string& path, Access access, unsigned share, Disposit
     return false;
   }
   if (randomAccess) posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
+  watched_ = file_fault::Attached();
+  path_ = watched_ ? path : std::string();
   fd_ = fd;
   openError_ = OpenError::None;
   return true;
@@ -165,18 +203,13 @@ bool File::ReadAt(uint64_t offset, void* buffer, size_t size, size_t& got) {
 bool File::WriteAt(uint64_t offset, const void* buffer, size_t size) {
   if (fd_ < 0) return false;
   if (checkLocks_ && RangeLockedByOthers(fd_, offset, size)) return false;
-  const char* in = static_cast<const char*>(buffer);
-  size_t done = 0;
-  while (done < size) {
-    ssize_t n = pwrite(fd_, in + done, size - done, static_cast<off_t>(offset + done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
+  if (watched_) {
+    if (auto fault = file_fault::Hit(file_fault::kWrite, path_)) {
+      WriteAll(fd_, offset, buffer, file_fault::BytesWrittenBeforeFailing(*fault, offset, size));
+      return Fails(*fault);
     }
-    if (n == 0) return false;
-    done += static_cast<size_t>(n);
   }
-  return true;
+  return WriteAll(fd_, offset, buffer, size);
 }
 
 bool File::Size(uint64_t& size) {
@@ -186,9 +219,19 @@ bool File::Size(uint64_t& size) {
   return true;
 }
 
-bool File::Truncate(uint64_t size) { return fd_ >= 0 && ftruncate(fd_, static_cast<off_t>(size)) == 0; }
+bool File::Truncate(uint64_t size) {
+  if (fd_ < 0) return false;
+  if (watched_)
+    if (auto fault = file_fault::Hit(file_fault::kTruncate, path_)) return Fails(*fault);
+  return ftruncate(fd_, static_cast<off_t>(size)) == 0;
+}
 
-bool File::Flush() { return fd_ >= 0 && fdatasync(fd_) == 0; }
+bool File::Flush() {
+  if (fd_ < 0) return false;
+  if (watched_)
+    if (auto fault = file_fault::Hit(file_fault::kFlush, path_)) return Fails(*fault);
+  return fdatasync(fd_) == 0;
+}
 
 bool File::Lock(uint64_t offset, uint64_t length) {
   return fd_ >= 0 && LockCall(fd_, F_OFD_SETLKW, F_WRLCK, static_cast<off_t>(offset), static_cast<off_t>(length));
@@ -202,6 +245,7 @@ bool CopyFileReplace(const std::string& from, const std::string& to) {
   File source;
   if (!source.Open(from, Access::Read, kShareRead | kShareWrite, Disposition::OpenExisting)) return false;
   if (PathHeld(to, kIsOpen)) return false;
+  if (auto fault = file_fault::Hit(file_fault::kWrite, to)) return Fails(*fault);
   // Written beside the target and renamed over it, so a copy cut short leaves the old
   // target in place.
   std::string temp = to + ".copy-XXXXXX";
@@ -234,18 +278,22 @@ bool CopyFileReplace(const std::string& from, const std::string& to) {
   }
   fchmod(out, 0644);
   if (close(out) != 0) ok = false;
-  if (ok && rename(name.data(), to.c_str()) != 0) ok = false;
-  if (!ok) unlink(name.data());
-  return ok;
+  std::optional<file_fault::Error> fault;
+  if (ok) fault = file_fault::Hit(file_fault::kRename, to);
+  if (ok && !fault && rename(name.data(), to.c_str()) != 0) ok = false;
+  if (!ok || fault) unlink(name.data());
+  return fault ? Fails(*fault) : ok;
 }
 
 bool RenameFile(const std::string& from, const std::string& to) {
   if (PathHeld(from, kDeniesDelete)) return false;
+  if (auto fault = file_fault::Hit(file_fault::kRename, from)) return Fails(*fault);
   return renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
 }
 
 bool RemoveFile(const std::string& path) {
   if (PathHeld(path, kDeniesDelete)) return false;
+  if (auto fault = file_fault::Hit(file_fault::kRemove, path)) return Fails(*fault);
   return unlink(path.c_str()) == 0;
 }
 

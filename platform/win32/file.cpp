@@ -1,5 +1,7 @@
 #include "platform/file.h"
 
+#include "platform/file_fault.h"
+
 #include <windows.h>
 
 namespace platform {
@@ -14,12 +16,37 @@ OVERLAPPED At(uint64_t offset) {
   return ov;
 }
 
+bool WriteAll(HANDLE handle, uint64_t offset, const void* buffer, size_t size) {
+  const char* in = static_cast<const char*>(buffer);
+  size_t done = 0;
+  while (done < size) {
+    DWORD chunk = static_cast<DWORD>(size - done > 0x40000000u ? 0x40000000u : size - done);
+    OVERLAPPED ov = At(offset + done);
+    DWORD n = 0;
+    if (!WriteFile(handle, in + done, chunk, &n, &ov) || n == 0) return false;
+    done += n;
+  }
+  return true;
+}
+
+// An operation that the fault layer fails.
+bool Fails(file_fault::Error error) {
+  SetLastError(error == file_fault::Error::Io      ? ERROR_IO_DEVICE
+               : error == file_fault::Error::Quota ? ERROR_HANDLE_DISK_FULL
+                                                   : ERROR_DISK_FULL);
+  return false;
+}
+
 }  // namespace
 
 File::~File() { Close(); }
 
 File::File(File&& other) noexcept
-    : handle_(other.handle_), checkLocks_(other.checkLocks_), openError_(other.openError_) {
+    : handle_(other.handle_),
+      checkLocks_(other.checkLocks_),
+      openError_(other.openError_),
+      watched_(other.watched_),
+      path_(std::move(other.path_)) {
   other.handle_ = nullptr;
 }
 
@@ -28,6 +55,8 @@ File& File::operator=(File&& other) noexcept {
     Close();
     handle_ = other.handle_;
     checkLocks_ = other.checkLocks_;
+    watched_ = other.watched_;
+    path_ = std::move(other.path_);
     other.handle_ = nullptr;
   }
   return *this;
@@ -41,17 +70,24 @@ bool File::Open(const std::string& path, Access access, unsigned share, Disposit
                      ((share & kShareDelete) ? FILE_SHARE_DELETE : 0);
   DWORD creation = disposition == Disposition::OpenExisting ? OPEN_EXISTING
                    : disposition == Disposition::OpenAlways ? OPEN_ALWAYS
+                   : disposition == Disposition::CreateNew  ? CREATE_NEW
                                                             : CREATE_ALWAYS;
   DWORD flags = FILE_ATTRIBUTE_NORMAL | (randomAccess ? FILE_FLAG_RANDOM_ACCESS : 0);
+  // A reparse point (a symbolic link, a junction) at the name is the name taken, never a
+  // way to somewhere else.
+  if (disposition == Disposition::CreateNew) flags |= FILE_FLAG_OPEN_REPARSE_POINT;
   HANDLE h = CreateFileA(path.c_str(), desired, shareFlags, nullptr, creation, flags, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     DWORD error = GetLastError();
     openError_ = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND         ? OpenError::NotFound
                  : error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? OpenError::InUse
+                 : error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS        ? OpenError::Exists
                                                                                       : OpenError::Other;
     return false;
   }
   openError_ = OpenError::None;
+  watched_ = file_fault::Attached();
+  path_ = watched_ ? path : std::string();
   handle_ = h;
   return true;
 }
@@ -83,16 +119,13 @@ bool File::ReadAt(uint64_t offset, void* buffer, size_t size, size_t& got) {
 
 bool File::WriteAt(uint64_t offset, const void* buffer, size_t size) {
   if (!handle_) return false;
-  const char* in = static_cast<const char*>(buffer);
-  size_t done = 0;
-  while (done < size) {
-    DWORD chunk = static_cast<DWORD>(size - done > 0x40000000u ? 0x40000000u : size - done);
-    OVERLAPPED ov = At(offset + done);
-    DWORD n = 0;
-    if (!WriteFile(AsHandle(handle_), in + done, chunk, &n, &ov) || n == 0) return false;
-    done += n;
+  if (watched_) {
+    if (auto fault = file_fault::Hit(file_fault::kWrite, path_)) {
+      WriteAll(AsHandle(handle_), offset, buffer, file_fault::BytesWrittenBeforeFailing(*fault, offset, size));
+      return Fails(*fault);
+    }
   }
-  return true;
+  return WriteAll(AsHandle(handle_), offset, buffer, size);
 }
 
 bool File::Size(uint64_t& size) {
@@ -104,12 +137,19 @@ bool File::Size(uint64_t& size) {
 
 bool File::Truncate(uint64_t size) {
   if (!handle_) return false;
+  if (watched_)
+    if (auto fault = file_fault::Hit(file_fault::kTruncate, path_)) return Fails(*fault);
   LARGE_INTEGER li{};
   li.QuadPart = static_cast<LONGLONG>(size);
   return SetFilePointerEx(AsHandle(handle_), li, nullptr, FILE_BEGIN) && SetEndOfFile(AsHandle(handle_));
 }
 
-bool File::Flush() { return handle_ && FlushFileBuffers(AsHandle(handle_)); }
+bool File::Flush() {
+  if (!handle_) return false;
+  if (watched_)
+    if (auto fault = file_fault::Hit(file_fault::kFlush, path_)) return Fails(*fault);
+  return FlushFileBuffers(AsHandle(handle_)) != 0;
+}
 
 bool File::Lock(uint64_t offset, uint64_t length) {
   if (!handle_) return false;
@@ -129,15 +169,23 @@ bool CopyFileReplace(const std::string& from, const std::string& to) {
   // Copied beside the target and moved over it, so a copy cut short leaves the old
   // target in place.
   std::string temp = to + ".copy-" + std::to_string(GetCurrentProcessId());
+  if (auto fault = file_fault::Hit(file_fault::kWrite, to)) return Fails(*fault);
   if (!CopyFileA(from.c_str(), temp.c_str(), FALSE)) return false;
-  if (MoveFileExA(temp.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  std::optional<file_fault::Error> fault = file_fault::Hit(file_fault::kRename, to);
+  if (!fault && MoveFileExA(temp.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
   DeleteFileA(temp.c_str());
-  return false;
+  return fault ? Fails(*fault) : false;
 }
 
-bool RenameFile(const std::string& from, const std::string& to) { return MoveFileA(from.c_str(), to.c_str()) != 0; }
+bool RenameFile(const std::string& from, const std::string& to) {
+  if (auto fault = file_fault::Hit(file_fault::kRename, from)) return Fails(*fault);
+  return MoveFileA(from.c_str(), to.c_str()) != 0;
+}
 
-bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+bool RemoveFile(const std::string& path) {
+  if (auto fault = file_fault::Hit(file_fault::kRemove, path)) return Fails(*fault);
+  return DeleteFileA(path.c_str()) != 0;
+}
 
 bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 

@@ -53,9 +53,12 @@ class DbxReader {
   // Never raises; false when the message is not there or cannot be read.
   bool ReadMessage(uint32_t id, std::string& header, std::string& body, bool cutLongText);
 
-  // Writes the raw text of message `id` to `path`, replacing what the file held.
-  // Never raises; false when not found, empty, or not written.
-  bool SaveMessage(uint32_t id, const std::string& path);
+  // Writes the whole raw text of message `id` (NUL bytes included) to a new file at
+  // `path`: written under a temporary name in the same folder, then renamed, so the file
+  // appears whole or not at all, never over an existing file nor through a link. When
+  // `path` is taken, false; with `numberTakenNames`, the first free "<name> (n).eml"
+  // instead. Never raises; false when not found, empty, or not written.
+  bool SaveMessage(uint32_t id, const std::string& path, bool numberTakenNames = false);
 
   // Appends "<time>: <prefix><text>\r\n" to the reader error log; never fails.
   void LogError(const std::string& prefix, const std::string& text);

@@ -7,6 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <csignal>
+#include <sys/resource.h>
+#endif
+
 using kestrelon::ArchiveFileName;
 using kestrelon::CleanFileName;
 using kestrelon::DbxReader;
@@ -44,6 +49,8 @@ TEST(SpamArchive, CleanFileNameReplacesOneForOne) {
   EXPECT_EQ(Cleaned("[ADV] A+B", '_'), "_ADV_ A_B");
   EXPECT_EQ(Cleaned("a::b\\c*d?e\"f<g>h|i", '_'), "a__b_c_d_e_f_g_h_i");
   EXPECT_EQ(Cleaned("plain.txt 50% off!", '_'), "plain.txt 50% off!");
+  // Control characters, which Windows refuses too (a decoded subject may hold them).
+  EXPECT_EQ(Cleaned(std::string("a\tb\r\nc\x1b\x7f\0d", 10), '_'), "a_b__c___d");
 }
 
 TEST(SpamArchive, FileNames) {
@@ -57,6 +64,14 @@ TEST(SpamArchive, FileNames) {
   EXPECT_EQ(name.substr(251), ".eml");
   EXPECT_EQ(name.substr(0, 30), "arch" + kSep + "2011-02-22 17-23 - xxxxxx");
 
+  // The cut shortens the file name, never the folder; a folder that leaves no room for
+  // a name gets none (not a file beside it).
+  std::string deep(249, 'f');
+  name = ArchiveFileName(true, m, deep, 5, "now");
+  EXPECT_EQ(name, deep + kSep + "2.eml");
+  EXPECT_EQ(ArchiveFileName(true, m, deep + "f", 5, "now"), "");
+  EXPECT_EQ(ArchiveFileName(true, m, std::string(244, 's') + kSep + "SpamArchive", 5, "now"), "");
+
   // Without subject: date and tick count, no length limit.
   m.lpszSubject = nullptr;
   std::string longFolder(300, 'f');
@@ -68,41 +83,110 @@ TEST(SpamArchive, FileNames) {
   EXPECT_EQ(ArchiveFileName(true, zero, "arch", 1, "now"), "arch" + kSep + "2011-02-22 17-23 - 1.eml");
 }
 
-TEST(SpamArchive, SavesTheRawTextAndNeverMixesTwoMessages) {
+TEST(SpamArchive, SavesTheWholeTextAsANewFileOnly) {
   TempDir dir;
   std::string inbox = dir.File("Inbox.dbx");
   DbxWriter::Create(inbox);
   std::string first = "Subject: Buy now\r\n\r\n" + std::string(3000, 'a');
   std::string second = "Subject: Buy now\r\n\r\nshort";
+  const char nulText[] = "Subject: nul\0in it\r\n\r\nbefore\0after";
+  std::string withNul(nulText, sizeof nulText - 1);
   {
     DbxWriter writer(inbox);
     writer.Append(DbxEnvelope{}, first);
     writer.Append(DbxEnvelope{}, second);
-    writer.Append(DbxEnvelope{}, std::string("Subject: nul\r\n\r\nbefore\0after", 29));
+    writer.Append(DbxEnvelope{}, withNul);
   }
+  std::string archive = dir.File("SpamArchive");
+  std::filesystem::create_directory(archive);
+  auto archived = [&](const std::string& name) { return ReadAll(archive + kSep + name); };
   DbxReader reader(inbox);
   MapiMessage m1 = Message(1, "2011/02/22 17:23", "Buy now");
   MapiMessage m2 = Message(2, "2011/02/22 17:23", "Buy now");
-  ASSERT_TRUE(SaveMessageAsEML(&reader, &m1, dir.Path()));
-  ASSERT_TRUE(SaveMessageAsEML(&reader, &m2, dir.Path()));
-  EXPECT_EQ(ReadAll(dir.File("2011-02-22 17-23 - Buy now.eml")), first);
-  EXPECT_EQ(ReadAll(dir.File("2011-02-22 17-23 - Buy now (2).eml")), second);
+  MapiMessage m3 = Message(3, "2011/02/22 17:23", "nul\tin\r\nit");
+  ASSERT_TRUE(SaveMessageAsEML(&reader, &m1, archive));
+  ASSERT_TRUE(SaveMessageAsEML(&reader, &m2, archive));
+  ASSERT_TRUE(SaveMessageAsEML(&reader, &m3, archive));
+  EXPECT_EQ(archived("2011-02-22 17-23 - Buy now.eml"), first);
+  EXPECT_EQ(archived("2011-02-22 17-23 - Buy now (2).eml"), second);
+  // NUL bytes are copied; tab and line breaks of the subject are cleaned from the name.
+  EXPECT_EQ(archived("2011-02-22 17-23 - nul_in__it.eml"), withNul);
 
-  // SaveMessage itself replaces what a file held.
-  ASSERT_TRUE(reader.SaveMessage(2, dir.File("2011-02-22 17-23 - Buy now.eml")));
-  EXPECT_EQ(ReadAll(dir.File("2011-02-22 17-23 - Buy now.eml")), second);
-  // The text ends at its first NUL byte.
-  ASSERT_TRUE(reader.SaveMessage(3, dir.File("embedded.eml")));
-  EXPECT_EQ(ReadAll(dir.File("embedded.eml")), "Subject: nul\r\n\r\nbefore");
+  // A link planted at the name is a name taken: never followed, the copy goes beside.
+  std::error_code linkError;
+  std::filesystem::create_symlink(dir.File("planted.eml"), archive + kSep + "2011-02-22 17-23 - Link.eml", linkError);
+  if (!linkError) {
+    MapiMessage link = Message(2, "2011/02/22 17:23", "Link");
+    ASSERT_TRUE(SaveMessageAsEML(&reader, &link, archive));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("planted.eml")));
+    EXPECT_EQ(archived("2011-02-22 17-23 - Link (2).eml"), second);
+  }
+
+  // SaveMessage never writes over a file; no temporary file is left behind.
+  EXPECT_FALSE(reader.SaveMessage(2, archive + kSep + "2011-02-22 17-23 - Buy now.eml"));
+  EXPECT_EQ(archived("2011-02-22 17-23 - Buy now.eml"), first);
+  for (const auto& entry : std::filesystem::directory_iterator(archive))
+    EXPECT_EQ(entry.path().extension(), ".eml") << entry.path();
 
   // Gone from the Inbox, unwritable target, no reader: false, nothing logged.
   MapiMessage gone = Message(9, "2011/02/22 17:23", "Gone");
-  EXPECT_FALSE(SaveMessageAsEML(&reader, &gone, dir.Path()));
-  EXPECT_FALSE(std::filesystem::exists(dir.File("2011-02-22 17-23 - Gone.eml")));
+  EXPECT_FALSE(SaveMessageAsEML(&reader, &gone, archive));
+  EXPECT_FALSE(std::filesystem::exists(archive + kSep + "2011-02-22 17-23 - Gone.eml"));
   EXPECT_FALSE(reader.SaveMessage(1, dir.File("no-such-folder") + kSep + "x.eml"));
-  EXPECT_FALSE(SaveMessageAsEML(nullptr, &m1, dir.Path()));
+  EXPECT_FALSE(SaveMessageAsEML(nullptr, &m1, archive));
   EXPECT_FALSE(std::filesystem::exists(inbox + ".log"));
+
+  // A folder too long for any name: a logged failure, no file beside it.
+  std::string tooLong = archive + kSep + std::string(251 - archive.size(), 'x');
+  EXPECT_FALSE(SaveMessageAsEML(&reader, &m1, tooLong));
+  EXPECT_EQ(kestrelon::testing::LogMessages(inbox + ".log"),
+            std::vector<std::string>{"SaveMessageAsEML() error - ID: 1"});
 }
+
+TEST(SpamArchive, NumberedNamesStayWithinTheLimit) {
+  TempDir dir;
+  std::string inbox = dir.File("Inbox.dbx");
+  DbxWriter::Create(inbox);
+  DbxWriter(inbox).Append(DbxEnvelope{}, "Subject: x\r\n\r\ny");
+  std::string folder = dir.File(std::string(200 - dir.Path().size() - 1, 'f'));
+  ASSERT_EQ(folder.size(), 200u);
+  std::filesystem::create_directory(folder);
+  DbxReader reader(inbox);
+  std::string subject(100, 's');
+  MapiMessage m = Message(1, "2011/02/22 17:23", subject.c_str());
+  ASSERT_TRUE(SaveMessageAsEML(&reader, &m, folder));
+  ASSERT_TRUE(SaveMessageAsEML(&reader, &m, folder));
+  std::string stem = folder + kSep + "2011-02-22 17-23 - " + std::string(31, 's');
+  EXPECT_EQ(ReadAll(stem + ".eml"), "Subject: x\r\n\r\ny");
+  EXPECT_EQ(ReadAll(stem.substr(0, stem.size() - 4) + " (2).eml"), "Subject: x\r\n\r\ny");
+}
+
+#ifndef _WIN32
+// A full disk, as a file size limit makes it: the write fails part-way.
+TEST(SpamArchive, AFailedWriteLeavesNoFile) {
+  TempDir dir;
+  std::string inbox = dir.File("Inbox.dbx");
+  DbxWriter::Create(inbox);
+  DbxWriter(inbox).Append(DbxEnvelope{}, "Subject: big\r\n\r\n" + std::string(100000, 'b'));
+  std::string archive = dir.File("SpamArchive");
+  std::filesystem::create_directory(archive);
+  DbxReader reader(inbox);
+  MapiMessage m = Message(1, "2011/02/22 17:23", "big");
+  struct rlimit old {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  struct rlimit small = old;
+  small.rlim_cur = 4096;
+  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  bool saved = SaveMessageAsEML(&reader, &m, archive);
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_FALSE(saved);
+  EXPECT_TRUE(std::filesystem::is_empty(archive));
+  EXPECT_EQ(kestrelon::testing::LogMessages(inbox + ".log"),
+            std::vector<std::string>{"Exception: Unknown error in SaveMessage()"});
+}
+#endif
 
 TEST(SpamArchive, ReaderFailureIsLogged) {
   TempDir dir;
@@ -140,7 +224,7 @@ TEST(SpamArchive, RecordWithoutTextIsLoggedAndAHeldFileIsLeftAlone) {
             (std::vector<std::string>{"DbxException in SaveMessage(): No text found !",
                                       "DbxException in SaveMessage(): No text found !"}));
 
-  // A file that another program holds without sharing is neither written nor logged.
+  // A file that another program holds is neither written nor logged.
   std::string other = dir.File("Other.dbx");
   DbxWriter::Create(other);
   DbxWriter(other).Append(DbxEnvelope{}, "Subject: x\r\n\r\ny");
@@ -154,6 +238,4 @@ TEST(SpamArchive, RecordWithoutTextIsLoggedAndAHeldFileIsLeftAlone) {
   holder.Close();
   EXPECT_EQ(ReadAll(target), "earlier");
   EXPECT_FALSE(std::filesystem::exists(other + ".log"));
-  ASSERT_TRUE(archive.SaveMessage(1, target));
-  EXPECT_EQ(ReadAll(target), "Subject: x\r\n\r\ny");
 }

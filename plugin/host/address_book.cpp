@@ -3,6 +3,7 @@
 #include "platform/library.h"
 #include "platform/library_names.h"
 #include "platform/registry.h"
+#include "shared/ascii_text.h"
 
 #include <vector>
 
@@ -19,6 +20,23 @@ std::string AddressBookLibrary() {
     if (!path.empty()) return path;
   }
   return "WAB32.DLL";
+}
+
+// Rows whose address begins with the sender's, looked at before giving up: contacts
+// that long past the sender's address are rare, and a table that does not move on
+// must not hold the pass.
+constexpr int kMaxCandidates = 1000;
+
+bool IsAddress(const SRow& row, const std::string& address) {
+  if (row.cValues < 1 || !row.lpProps) return false;
+  const SPropValue& value = row.lpProps[0];
+  return value.ulPropTag == PR_EMAIL_ADDRESS && value.Value.lpszA && EqualsNoCase(value.Value.lpszA, address);
+}
+
+void FreeRows(IWABObject* wab, LPSRowSet rows) {
+  for (ULONG i = 0; i < rows->cRows; ++i)
+    if (rows->aRow[i].lpProps) wab->FreeBuffer(rows->aRow[i].lpProps);
+  wab->FreeBuffer(rows);
 }
 
 }  // namespace
@@ -73,7 +91,18 @@ bool AddressBook::IsSenderInAddressBook(const std::string& address) {
     restriction.res.resContent.ulFuzzyLevel = FL_IGNORECASE | FL_PREFIX;
     restriction.res.resContent.ulPropTag = PR_EMAIL_ADDRESS;
     restriction.res.resContent.lpProp = &value;
-    found = table->FindRow(&restriction, BOOKMARK_BEGINNING, 0) == S_OK;
+    // The address book's search matches a prefix ("a" finds alice@...): each row found
+    // is only a candidate, a contact when its whole address is the sender's.
+    BOOKMARK origin = BOOKMARK_BEGINNING;
+    for (int n = 0; !found && n < kMaxCandidates && table->FindRow(&restriction, origin, 0) == S_OK; ++n) {
+      origin = BOOKMARK_CURRENT;
+      LPSRowSet rows = nullptr;
+      if (FAILED(table->QueryRows(1, 0, &rows)) || !rows) break;
+      bool moved = rows->cRows > 0;
+      if (moved) found = IsAddress(rows->aRow[0], address);
+      FreeRows(wabObject_, rows);
+      if (!moved) break;
+    }
     table->Release();
   }
   container->Release();

@@ -18,8 +18,8 @@ class AddressBook {
   AddressBook(const AddressBook&) = delete;
   AddressBook& operator=(const AddressBook&) = delete;
 
-  // Whether a contact's e-mail address begins with `address`, ignoring case. An empty
-  // address is never a contact.
+  // Whether a contact's e-mail address is `address`, in full, ignoring the case of ASCII
+  // letters. An empty address is never a contact.
   bool IsSenderInAddressBook(const std::string& address);
 
   bool IsOpen() const { return addrBook_ != nullptr; }

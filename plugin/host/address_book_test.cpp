@@ -18,14 +18,20 @@ class AddressBookTest : public ClientStoreTest {
   std::string contacts_;
 };
 
-TEST_F(AddressBookTest, PrefixMatchIgnoringCase) {
+TEST_F(AddressBookTest, WholeAddressMatchesIgnoringCase) {
+  // A longer address that begins with the sender's comes first: the lookup goes past it.
+  ASSERT_TRUE(client::AddContact(contacts_, {"ann.example@example.com.au", "Ann in Sydney"}));
   ASSERT_TRUE(client::AddContact(contacts_, {"Ann.Example@Example.COM", "Ann"}));
+  ASSERT_TRUE(client::AddContact(contacts_, {"alice@northfield.example", "Alice"}));
   AddressBook book;  // no DLLPath value: found by its plain name
   ASSERT_TRUE(book.IsOpen());
   EXPECT_TRUE(book.IsSenderInAddressBook("ann.example@example.com"));
   EXPECT_TRUE(book.IsSenderInAddressBook("ANN.EXAMPLE@EXAMPLE.COM"));
-  // A sender whose address is a prefix of a contact's counts as a contact.
-  EXPECT_TRUE(book.IsSenderInAddressBook("ann"));
+  EXPECT_TRUE(book.IsSenderInAddressBook("ann.example@example.com.au"));
+  // A sender whose address only begins a contact's is no contact.
+  EXPECT_FALSE(book.IsSenderInAddressBook("a"));
+  EXPECT_FALSE(book.IsSenderInAddressBook("ann"));
+  EXPECT_FALSE(book.IsSenderInAddressBook("ann.example@example.co"));
   EXPECT_FALSE(book.IsSenderInAddressBook("ann.example@example.com.evil"));
   EXPECT_FALSE(book.IsSenderInAddressBook("bob@example.com"));
   EXPECT_FALSE(book.IsSenderInAddressBook(""));

@@ -15,7 +15,7 @@ constexpr uint32_t kSenderVerificationTimeoutMs = 5000;
 
 bool PrepareOptions(PluginData& data) {
   if (!data.useTimer) return true;
-  data.settings->checkSmtp = 0;
+  data.settings->TurnOffSenderVerification();
   return false;
 }
 
@@ -23,13 +23,9 @@ void StoreOptions(PluginData& data, const OptionsInput& input) {
   PluginSettings& settings = *data.settings;
   std::string digits = input.httpScanTimeoutText.substr(0, 2);
   int seconds = std::atoi(digits.c_str());
-  settings.httpScanTimeout = seconds > 0 ? static_cast<uint32_t>(seconds) : 0;
-  settings.checkSmtp = input.verifySenders ? kSenderVerificationTimeoutMs : 0;
-  if ((settings.httpScanTimeout > 0 || settings.checkSmtp > 0) && IsHangUpAfterSpool()) {
-    settings.httpScanTimeout = 0;
-    settings.checkSmtp = 0;
+  if (!settings.ChooseNetworkFeatures(seconds > 0 ? static_cast<uint32_t>(seconds) : 0,
+                                      input.verifySenders ? kSenderVerificationTimeoutMs : 0))
     data.window.ShowBox(BoxOwner::kMainWindow, "Info", data.window.LoadText(15, 256));
-  }
   settings.archiveSpam = input.archiveSpam ? 1 : 0;
 }
 

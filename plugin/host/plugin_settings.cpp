@@ -26,10 +26,11 @@ bool ReadShortString(const platform::RegistryKey& key, const char* name, std::st
   return true;
 }
 
-// A setting is read as at most 4 bytes into its field; anything larger leaves it 0.
+// A setting is a DWORD read as at most 4 bytes into its field; anything larger, or of
+// another type (the text "5" would read as 53), leaves it 0.
 uint32_t ReadSetting(const platform::RegistryKey& key, const char* name) {
   platform::RegValue value;
-  if (!key.Read(name, value) || value.data.size() > 4) return 0;
+  if (!key.Read(name, value) || value.type != platform::kRegDword || value.data.size() > 4) return 0;
   uint32_t number = 0;
   for (size_t i = 0; i < value.data.size(); ++i) number |= uint32_t(uint8_t(value.data[i])) << (8 * i);
   return number;
@@ -94,14 +95,10 @@ bool IsHangUpAfterSpool() {
 PluginSettings::PluginSettings(IMailFilter* filter) : filter_(filter) {
   platform::RegistryKey key;
   if (key.Open(platform::Hive::CurrentUser, kSettingsKey)) {
-    httpScanTimeout = ReadSetting(key, "HttpScanTimeout");
-    archiveSpam = ReadSetting(key, "ArchiveSpam");
-    checkSmtp = ReadSetting(key, "CheckSMTP") * 1000;
-  }
-  // Both features need the connection to stay up after mail was received.
-  if (IsHangUpAfterSpool()) {
-    httpScanTimeout = 0;
-    checkSmtp = 0;
+    uint32_t httpSeconds = std::min(ReadSetting(key, "HttpScanTimeout"), kMaxTimeoutSeconds);
+    uint32_t smtpSeconds = std::min(ReadSetting(key, "CheckSMTP"), kMaxTimeoutSeconds);
+    archiveSpam = ReadSetting(key, "ArchiveSpam") != 0 ? 1 : 0;
+    ChooseNetworkFeatures(httpSeconds, smtpSeconds * 1000);
   }
   std::string folder;
   if (GetInboxPath(folder)) {
@@ -110,12 +107,33 @@ PluginSettings::PluginSettings(IMailFilter* filter) : filter_(filter) {
   }
 }
 
+bool PluginSettings::ChooseNetworkFeatures(uint32_t httpScanSeconds, uint32_t smtpMilliseconds) {
+  if (heldOff_ && httpScanSeconds == 0 && smtpMilliseconds == 0) return true;
+  heldOff_ = false;
+  httpScanTimeout = httpScanSeconds;
+  checkSmtp = smtpMilliseconds;
+  // Both features need the connection to stay up after mail was received.
+  if ((httpScanSeconds == 0 && smtpMilliseconds == 0) || !IsHangUpAfterSpool()) return true;
+  heldOff_ = true;
+  chosenHttpScanTimeout_ = httpScanSeconds;
+  chosenCheckSmtp_ = smtpMilliseconds;
+  httpScanTimeout = 0;
+  checkSmtp = 0;
+  return false;
+}
+
+void PluginSettings::TurnOffSenderVerification() {
+  checkSmtp = 0;
+  chosenCheckSmtp_ = 0;
+}
+
 void PluginSettings::Save() const {
   platform::RegistryKey key;
   if (!key.Create(platform::Hive::CurrentUser, kSettingsKey)) return;
-  key.WriteDword("HttpScanTimeout", httpScanTimeout);
+  // A field still at the 0 of the hold is not the user's value.
+  key.WriteDword("HttpScanTimeout", heldOff_ && httpScanTimeout == 0 ? chosenHttpScanTimeout_ : httpScanTimeout);
   key.WriteDword("ArchiveSpam", archiveSpam);
-  key.WriteDword("CheckSMTP", checkSmtp / 1000);
+  key.WriteDword("CheckSMTP", (heldOff_ && checkSmtp == 0 ? chosenCheckSmtp_ : checkSmtp) / 1000);
 }
 
 }  // namespace kestrelon

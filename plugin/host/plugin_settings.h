@@ -11,6 +11,9 @@
 namespace kestrelon {
 
 constexpr const char* kSettingsKey = "Software\\Kestrelon\\OEPlugin";
+// The longest time-out a setting holds, in seconds: its milliseconds fit a signed 32-bit
+// count, as the waits and sockets that use them take them.
+constexpr uint32_t kMaxTimeoutSeconds = 2147483;
 // Longest store folder and archive folder text (a 255-byte buffer with its NUL).
 constexpr size_t kMaxFolderText = 254;
 
@@ -35,12 +38,23 @@ bool IsHangUpAfterSpool();
 
 class PluginSettings {
  public:
-  // Reads the registry, turns the link scan and sender verification off when the client
-  // hangs up after receiving, and creates the archive folder in the store folder.
+  // Reads the registry (DWORD values only, time-outs cut to kMaxTimeoutSeconds), turns
+  // the link scan and sender verification off when the client hangs up after receiving,
+  // and creates the archive folder in the store folder.
   explicit PluginSettings(IMailFilter* filter);
 
   // Writes the three values back; a key that cannot be created loses them silently.
+  // Values held off because the client hangs up are written as the user chose them.
   void Save() const;
+
+  // Sets the link scan time-out (seconds) and the SMTP time-out (milliseconds) the user
+  // chose. While the client hangs up after receiving, both are held at 0 and false is
+  // returned when one was asked for; Save still writes the values chosen, so the hold
+  // never outlives the client's setting. Asking for both off while they are held
+  // changes nothing: that is how they show.
+  bool ChooseNetworkFeatures(uint32_t httpScanSeconds, uint32_t smtpMilliseconds);
+  // Sender verification off, also as saved.
+  void TurnOffSenderVerification();
 
   IMailFilter* Filter() const { return filter_; }
 
@@ -51,6 +65,9 @@ class PluginSettings {
 
  private:
   IMailFilter* filter_;
+  bool heldOff_ = false;  // the two network features are held at 0 by the hang-up
+  uint32_t chosenHttpScanTimeout_ = 0;
+  uint32_t chosenCheckSmtp_ = 0;
 };
 
 }  // namespace kestrelon

@@ -58,6 +58,33 @@ TEST_F(PluginSettingsTest, ValuesRoundTripWithTheSmtpTimeOutInSeconds) {
   EXPECT_EQ(empty.checkSmtp + empty.httpScanTimeout + empty.archiveSpam, 0u);
 }
 
+TEST_F(PluginSettingsTest, ValuesOfAnotherTypeAreIgnoredAndTimeOutsClamped) {
+  MakeStore();
+  platform::RegistryKey key;
+  ASSERT_TRUE(key.Create(platform::Hive::CurrentUser, kSettingsKey));
+  ASSERT_TRUE(key.WriteString("CheckSMTP", "5"));  // its bytes would read as 53
+  ASSERT_TRUE(key.Write("HttpScanTimeout", platform::kRegBinary, std::string("\x07\0\0\0", 4)));
+  ASSERT_TRUE(key.WriteDword("ArchiveSpam", 9));
+  {
+    PluginSettings settings(nullptr);
+    EXPECT_EQ(settings.checkSmtp, 0u);
+    EXPECT_EQ(settings.httpScanTimeout, 0u);
+    EXPECT_EQ(settings.archiveSpam, 1u);
+  }
+  // Seconds whose milliseconds would overflow are cut, and saved back as cut.
+  ASSERT_TRUE(key.WriteDword("CheckSMTP", 4294968));
+  ASSERT_TRUE(key.WriteDword("HttpScanTimeout", 0xFFFFFFFFu));
+  PluginSettings settings(nullptr);
+  EXPECT_EQ(settings.checkSmtp, kMaxTimeoutSeconds * 1000);
+  EXPECT_EQ(settings.httpScanTimeout, kMaxTimeoutSeconds);
+  settings.Save();
+  uint32_t value = 0;
+  ASSERT_TRUE(key.ReadDword("CheckSMTP", value));
+  EXPECT_EQ(value, kMaxTimeoutSeconds);
+  ASSERT_TRUE(key.ReadDword("HttpScanTimeout", value));
+  EXPECT_EQ(value, kMaxTimeoutSeconds);
+}
+
 TEST_F(PluginSettingsTest, HangingUpAfterReceivingTurnsLinkScanAndVerificationOff) {
   MakeStore();
   platform::RegistryKey key;
@@ -75,6 +102,27 @@ TEST_F(PluginSettingsTest, HangingUpAfterReceivingTurnsLinkScanAndVerificationOf
   EXPECT_EQ(settings.checkSmtp, 0u);
   EXPECT_EQ(settings.httpScanTimeout, 0u);
   EXPECT_EQ(settings.archiveSpam, 1u);
+  // The hold is not saved over the user's values; asking for both off while they are
+  // held changes nothing, asking for a feature is refused and kept as chosen.
+  auto saved = [&](const char* name) {
+    settings.Save();
+    uint32_t value = 99;
+    EXPECT_TRUE(key.ReadDword(name, value));
+    return value;
+  };
+  EXPECT_EQ(saved("CheckSMTP"), 5u);
+  EXPECT_EQ(saved("HttpScanTimeout"), 3u);
+  EXPECT_TRUE(settings.ChooseNetworkFeatures(0, 0));
+  EXPECT_EQ(saved("CheckSMTP"), 5u);
+  EXPECT_FALSE(settings.ChooseNetworkFeatures(9, 0));
+  EXPECT_EQ(settings.httpScanTimeout, 0u);
+  EXPECT_EQ(saved("HttpScanTimeout"), 9u);
+  EXPECT_EQ(saved("CheckSMTP"), 0u);
+  ASSERT_TRUE(identity.WriteDword("Hangup After Spool", 0));
+  EXPECT_TRUE(settings.ChooseNetworkFeatures(4, 5000));
+  EXPECT_EQ(settings.httpScanTimeout, 4u);
+  EXPECT_EQ(saved("CheckSMTP"), 5u);
+  ASSERT_TRUE(identity.WriteDword("Hangup After Spool", 2));
   // Without an identity key the client is taken to hang up.
   platform::RegistryKey::DeleteTree(platform::Hive::CurrentUser, "Identities");
   EXPECT_TRUE(IsHangUpAfterSpool());

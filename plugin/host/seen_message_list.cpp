@@ -1,6 +1,7 @@
 #include "plugin/host/seen_message_list.h"
 
 #include "platform/system_error.h"
+#include "shared/ascii_text.h"
 
 #include <cstdio>
 #include <limits>
@@ -9,13 +10,6 @@
 namespace kestrelon {
 
 namespace {
-
-// Keys and dates are stored without line breaks.
-std::string OneLine(std::string text) {
-  for (char& c : text)
-    if (c == '\r' || c == '\n') c = ' ';
-  return text;
-}
 
 // Reads a length field at `pos`: at least three characters of spaces then digits,
 // continued by further digits, ending at a space. Returns false for anything else.
@@ -99,12 +93,14 @@ SeenMessageList::~SeenMessageList() {
 bool SeenMessageList::ParseRecord(const std::string& line) {
   size_t at = 0, keyLength = 0, dateLength = 0;
   if (!ReadLength(line, at, keyLength) || keyLength > line.size() - at) return false;
-  std::string key = line.substr(at, keyLength);
+  // Files written before every control character was stored as a space may hold a tab
+  // or another control character: loaded as they are looked up.
+  std::string key = ControlsAsSpaces(line.substr(at, keyLength));
   at += keyLength;
   if (at >= line.size() || line[at] != ' ') return false;
   ++at;
   if (!ReadLength(line, at, dateLength) || dateLength > line.size() - at) return false;
-  std::string date = line.substr(at, dateLength);
+  std::string date = ControlsAsSpaces(line.substr(at, dateLength));
   at += dateLength;
   if (at >= line.size() || line[at] != ' ' || at + 1 >= line.size()) return false;
   std::string id = line.substr(at + 1);
@@ -153,16 +149,16 @@ void SeenMessageList::Append(const std::string& line) {
 }
 
 bool SeenMessageList::IsReturned(const std::string& key, const std::string& date) const {
-  auto range = byKey_.equal_range(OneLine(key));
-  std::string wanted = OneLine(date);
+  auto range = byKey_.equal_range(ControlsAsSpaces(key));
+  std::string wanted = ControlsAsSpaces(date);
   for (auto it = range.first; it != range.second; ++it)
     if (it->second.date == wanted) return true;
   return false;
 }
 
 void SeenMessageList::Record(const std::string& key, const std::string& date, const std::string& id) {
-  std::string storedKey = OneLine(key);
-  Entry entry{OneLine(date), OneLine(id)};
+  std::string storedKey = ControlsAsSpaces(key);
+  Entry entry{ControlsAsSpaces(date), ControlsAsSpaces(id)};
   // A record line without an id would not load back.
   if (entry.id.empty()) entry.id = "0";
   std::string line = Line(storedKey, entry);
@@ -172,7 +168,7 @@ void SeenMessageList::Record(const std::string& key, const std::string& date, co
 }
 
 SeenMessageList::KeyCursor SeenMessageList::CursorFor(const std::string& key) const {
-  auto range = byKey_.equal_range(OneLine(key));
+  auto range = byKey_.equal_range(ControlsAsSpaces(key));
   return KeyCursor(range.first, range.second);
 }
 

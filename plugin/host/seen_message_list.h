@@ -8,8 +8,9 @@
 //           key length, key, date length, date received text, message id.
 // A length of 1000 or more is written with all its digits (a field wider than three
 // characters); the loader reads a length field up to the space that ends it, so such
-// records come back whole. Carriage returns and line feeds inside a key or date are
-// stored, and looked up, as spaces, so that every record stays one line.
+// records come back whole. Control characters inside a key or date (carriage returns,
+// line feeds, tabs, ...) are stored, loaded and looked up as spaces, so that every record
+// stays one line.
 #pragma once
 
 #include "platform/file.h"

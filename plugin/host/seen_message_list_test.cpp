@@ -127,16 +127,24 @@ TEST(SeenMessageList, LongKeysAndDatesAreStoredWiderAndReadBack) {
   EXPECT_EQ(Ids(list, "short"), std::vector<std::string>{"78"});
 }
 
-TEST(SeenMessageList, LineBreaksInsideKeysDoNotSplitRecords) {
+TEST(SeenMessageList, ControlCharactersInsideKeysAreSpacesAndDoNotSplitRecords) {
   TempDir dir;
   std::string path = dir.File("Kestrelon.msg");
+  // A record of an earlier version that stored a tab as it was.
+  WriteAll(path, Blank() + "  4 Bo\tb   1 d 4\r\n");
   {
     SeenMessageList list(path);
     list.Record("Ann\r\nfolded subject", "2026/12/07 09:14", "3");
+    list.Record("Eve\x1b\a", "2026/12/07\t09:15", "5");
   }
+  EXPECT_EQ(ReadAll(path), Blank() + "  4 Bo\tb   1 d 4\r\n" + " 19 Ann  folded subject  16 2026/12/07 09:14 3\r\n" +
+                               "  5 Eve    16 2026/12/07 09:15 5\r\n");
   SeenMessageList list(path);
   EXPECT_TRUE(list.IsSeen("3"));
   EXPECT_TRUE(list.IsReturned("Ann\r\nfolded subject", "2026/12/07 09:14"));
+  EXPECT_TRUE(list.IsReturned("Eve\x1b\a", "2026/12/07\t09:15"));
+  EXPECT_TRUE(list.IsReturned("Bo\tb", "d"));
+  EXPECT_EQ(Ids(list, "Bo b"), std::vector<std::string>{"4"});
 }
 
 TEST(SeenMessageList, ShortFirstLineIsRewrittenInsteadOfOverwritingRecords) {

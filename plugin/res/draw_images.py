@@ -34,15 +34,15 @@ class Canvas:
 class Glyph:
     """Draws in design units (24 per picture side) onto a canvas at an offset."""
 
-    def __init__(self, canvas, left, size):
-        self.c, self.left, self.s = canvas, left, size / 24.0
+    def __init__(self, canvas, left, size, top=0):
+        self.c, self.left, self.top, self.s = canvas, left, top, size / 24.0
         self.size = size
 
     def _box(self):
-        return (self.left, 0, self.left + self.size, self.size)
+        return (self.left, self.top, self.left + self.size, self.top + self.size)
 
     def _u(self, x, y):
-        return ((x - self.left) / self.s, y / self.s)
+        return ((x - self.left) / self.s, (y - self.top) / self.s)
 
     def rect(self, l, t, r, b, fill, line=None):
         def inside(x, y):
@@ -117,7 +117,7 @@ def padding_strip(name, size, count):
     write_bmp(name, Canvas(size * count, size))
 
 
-def write_bmp(name, canvas):
+def write_bmp(name, canvas, folder=OUT):
     row_size = (canvas.w * 3 + 3) & ~3
     data = bytearray()
     for row in reversed(canvas.px):
@@ -126,7 +126,7 @@ def write_bmp(name, canvas):
             line += bytes((b, g, r))
         data += line + bytes(row_size - len(line))
     header = struct.pack("<IiiHHIIiiII", 40, canvas.w, canvas.h, 1, 24, 0, len(data), 2835, 2835, 0, 0)
-    with open(os.path.join(OUT, name), "wb") as f:
+    with open(os.path.join(folder, name), "wb") as f:
         f.write(b"BM" + struct.pack("<IHHI", 14 + len(header) + len(data), 0, 0, 14 + len(header)))
         f.write(header + data)
 
@@ -146,15 +146,18 @@ def mask_rows(width, height, opaque):
 
 def icon_image(size):
     canvas = Canvas(size, size)
-    g = Glyph(canvas, 0, size)
-    # A kestrel-brown badge with a white letter and the plug-in's struck-through tin.
+    badge(Glyph(canvas, 0, size))
+    return canvas
+
+
+def badge(g):
+    """The plug-in's icon: a kestrel-brown badge with a letter and a red stroke."""
     g.disc(12, 12, 11.5, (120, 60, 20))
     g.disc(12, 12, 10.3, (196, 112, 48))
     g.rect(5, 7, 19, 17, (255, 252, 235), (90, 50, 20))
     g.line(5.5, 7.5, 12, 12.5, 1.3, (90, 50, 20))
     g.line(18.5, 7.5, 12, 12.5, 1.3, (90, 50, 20))
     g.line(13.5, 18.5, 19, 13, 2.2, (200, 20, 20))
-    return canvas
 
 
 def write_icon(name, sizes):

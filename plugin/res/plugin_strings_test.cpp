@@ -39,9 +39,9 @@ TEST(PluginStrings, ClientTextsMatchInBothLanguages) {
   EXPECT_STREQ(PluginStringText(4, UiLanguage::kGerman), "Spam l\xF6schen");
 }
 
-TEST(PluginStrings, EveryIdFromOneToTwentyTwoExceptTenAndTwelve) {
-  for (unsigned id = 0; id <= 23; ++id) {
-    bool used = id >= 1 && id <= 22 && id != 10 && id != 12;
+TEST(PluginStrings, EveryIdFromOneToTwentyTwoExceptTenAndTwelveAndTheCodesTexts) {
+  for (unsigned id = 0; id <= 113; ++id) {
+    bool used = (id >= 1 && id <= 22 && id != 10 && id != 12) || (id >= 101 && id <= 112);
     for (UiLanguage language : {UiLanguage::kEnglish, UiLanguage::kGerman}) {
       const char* text = PluginStringText(id, language);
       EXPECT_EQ(text != nullptr, used) << id;
@@ -89,8 +89,8 @@ std::string ResourceString(unsigned id, WORD language) {
 }
 
 TEST(PluginStrings, ResourceTablesEqualTheCompiledTable) {
-  for (unsigned id = 1; id <= 22; ++id) {
-    if (id == 10 || id == 12) continue;
+  for (unsigned id = 1; id <= kErrorCodeText; ++id) {
+    if (!PluginStringText(id, UiLanguage::kEnglish)) continue;
     EXPECT_EQ(ResourceString(id, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)), PluginStringText(id, UiLanguage::kEnglish))
         << id;
     EXPECT_EQ(ResourceString(id, MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN)), PluginStringText(id, UiLanguage::kGerman))

@@ -124,6 +124,15 @@ TEST(Resources, TokenAndProgressDialogs) {
   EXPECT_EQ(tokens.controls[1014].style & LVS_TYPEMASK, DWORD(LVS_REPORT));
   for (int id : {1015, 1016, 1017}) EXPECT_EQ(tokens.controls[id].text, L"|") << id;
   EXPECT_EQ(tokens.labels, (std::vector<std::wstring>{L"From:", L"Probability:", L"Subject:"}));
+  DialogShape german = Load(IDD_TOKENS, MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN));
+  EXPECT_EQ(german.caption, L"Kestrelon - Token-Wahrscheinlichkeiten");
+  ASSERT_EQ(german.controls.size(), tokens.controls.size());
+  for (const auto& [id, control] : tokens.controls) {
+    EXPECT_EQ(german.controls[id].cls, control.cls) << id;
+    EXPECT_EQ(german.controls[id].style, control.style) << id;
+    EXPECT_EQ(german.controls[id].text, control.text) << id;
+  }
+  EXPECT_EQ(german.labels, (std::vector<std::wstring>{L"Betreff:", L"Von:", L"Wahrscheinlichkeit:"}));
 
   DialogShape progress = Load(IDD_PROGRESS);
   EXPECT_EQ(progress.caption, L"Kestrelon");

@@ -5,6 +5,7 @@
 #include "tests/hook_chain/chain_scenario.h"
 #include "tools/kestrelon-starter/starter.h"
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -38,23 +39,37 @@ TEST_F(HookChainTest, ActivatingTheClientAttachesThePlugin) {
   EXPECT_EQ(Close(), 0);
 }
 
-// Presses OK on every "Kestrelon Error" box that opens in the client until stopped; what
-// the boxes said, one line each.
+TEST_F(HookChainTest, ASecondMainWindowStaysFilteredWhenTheFirstCloses) {
+  ASSERT_TRUE(window_->Start("--store " + store_));
+  EXPECT_EQ(Lines("new-window", "window"), std::vector<std::string>{"2"});
+  ASSERT_TRUE(window_->Command("close 1").ok);
+  ExpectPluginAttached(*window_);
+  ExpectMailJudged(*window_, store_);
+  EXPECT_EQ(Close(), 0);
+}
+
+// Presses OK on every "Kestrelon Error" or "Error" box that opens (in any process) until
+// stopped; what the boxes said, one line each.
 class ErrorBoxCloser {
  public:
   ErrorBoxCloser() : thread_([this] { Run(); }) {}
+  ~ErrorBoxCloser() { Stop(); }
   std::vector<std::string> Stop() {
     stop_ = true;
-    thread_.join();
+    if (thread_.joinable()) thread_.join();
     return texts_;
   }
 
  private:
   void Run() {
+    std::vector<HWND> closed;  // a closed box may take a moment to go
     while (!stop_) {
-      if (HWND box = FindWindowA("#32770", "Kestrelon Error")) {
+      for (const char* caption : {"Kestrelon Error", "Error"}) {
+        HWND box = FindWindowA("#32770", caption);
+        if (!box || std::find(closed.begin(), closed.end(), box) != closed.end()) continue;
         EnumChildWindows(box, CollectText, reinterpret_cast<LPARAM>(&texts_));
         SendMessageA(box, WM_COMMAND, IDOK, 0);
+        closed.push_back(box);
       }
       Sleep(50);
     }
@@ -95,6 +110,34 @@ TEST_F(HookChainTest, AWindowWhoseStartUpFailedIsNotOfferedAgain) {
                                               "Plugin Initialization failed!\r\nErrorCode: 0x1007"}));
   ASSERT_EQ(main.size(), 1u);
   EXPECT_EQ(main[0].substr(main[0].find('\t')), "\torigproc=1\tsubclassed=0");
+  EXPECT_EQ(Close(), 0);
+}
+
+using ForeignWindowTest = PluginWindowTest;
+
+TEST_F(ForeignWindowTest, TheExportLeavesAClientWindowOfAnotherProcessAlone) {
+  ErrorBoxCloser closer;
+  ASSERT_TRUE(window_->Start("--store " + store_));
+  ASSERT_EQ(Lines("window \"Outlook Express Browser Class\"", "window").size(), 1u);  // the window is there
+  HWND client = FindWindowA("Outlook Express Browser Class", nullptr);
+  ASSERT_NE(client, nullptr);
+  HMODULE plugin = LoadLibraryA(Plugin().c_str());
+  ASSERT_NE(plugin, nullptr);
+  auto attach = reinterpret_cast<LONG_PTR(WINAPI*)(HWND)>(
+      reinterpret_cast<void*>(GetProcAddress(plugin, "AttachOutlookExpressPlugin")));
+  ASSERT_NE(attach, nullptr);
+  EXPECT_EQ(attach(client), 1);
+  FreeLibrary(plugin);
+  EXPECT_EQ(closer.Stop(), std::vector<std::string>{});
+  EXPECT_EQ(Lines("window \"Outlook Express Browser Class\"", "window").at(0),
+            "Inbox - Outlook Express\torigproc=0\tsubclassed=0");
+  for (const char* file : {"Kestrelon.log", "Kestrelon.dat", "Kestrelon.msg"})
+    EXPECT_EQ(GetFileAttributesA((store_ + "\\" + file).c_str()), INVALID_FILE_ATTRIBUTES) << file;
+  // In the client's own process the window attaches as ever.
+  std::vector<std::string> attached = Lines("attach " + Plugin(), "attach");
+  ASSERT_EQ(attached.size(), 1u);
+  EXPECT_NE(attached[0], "0");
+  EXPECT_NE(attached[0], "1");
   EXPECT_EQ(Close(), 0);
 }
 

@@ -5,6 +5,7 @@
 #include "plugin/host/delete_spam.h"
 #include "plugin/host/event_log.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace kestrelon::testing {
@@ -125,18 +126,29 @@ TEST_F(PipelineTest, ArchiveKeepsDeletedSpamAsEmlFiles) {
             std::string::npos);
 }
 
-TEST_F(PipelineTest, SenderInTheAddressBookIsLearntAsRealMail) {
+TEST_F(PipelineTest, SenderInTheAddressBookIsLearntAsRealMailAndLoggedOnOneLine) {
   client::MailStore store = LearnedStore(21);
-  ASSERT_TRUE(client::AddContact(client::PathInFolder(folder_, client::kContactsFile),
-                                 {"deals1@offers-daily.example.org", "Deals"}));
+  std::string contacts = client::PathInFolder(folder_, client::kContactsFile);
+  ASSERT_TRUE(client::AddContact(contacts, {"DEALS1@Offers-Daily.example", "Deals"}));
+  ASSERT_TRUE(client::AddContact(contacts, {"alice@northfield.example", "Alice"}));
   DestroyPluginData();  // the address book is opened at start-up
   ASSERT_TRUE(Start());
-  store.Deliver(SpamMail(1));
+  // The whole address counts, ignoring case; one that only begins a contact's does not.
+  store.Deliver(Mail("a <a>", "Short sender"));
+  // A subject that would forge a second log entry.
+  store.Deliver(Mail("Pharmacy Direct <deals1@offers-daily.example>",
+                     "=?utf-8?Q?Hello=0D=0A12/08/26_09:00:00_False_Positive_Mail_-_From:_boss@example.com,"
+                     "_Subject:_x?="));
   Pass();
-  // A contact whose address begins with the sender's counts.
-  EXPECT_EQ(LogTexts(), std::vector<std::string>{DecisionEntry(Decision::kAddressBook, "deals1@offers-daily.example",
-                                                               "Cheap pills 1 best prices")});
-  EXPECT_EQ(ItemsCount(false), 22);
+  const std::string subject = "Hello\r\n12/08/26 09:00:00 False Positive Mail - From: boss@example.com, Subject: x";
+  EXPECT_EQ(LogTexts(),
+            std::vector<std::string>{DecisionEntry(Decision::kAddressBook, "deals1@offers-daily.example", subject.c_str())});
+  EXPECT_EQ(ItemsCount(false), 23);
+  std::string file = LogFile();
+  EXPECT_EQ(std::count(file.begin(), file.end(), '\n'), std::ptrdiff_t(log_.size()));
+  EXPECT_NE(file.find(" Mail Sender in Address Book - From: deals1@offers-daily.example, Subject: Hello  "
+                      "12/08/26 09:00:00 False Positive Mail - From: boss@example.com, Subject: x\r\n"),
+            std::string::npos);
 }
 
 TEST_F(PipelineTest, ReturnedMailIsAskedAboutOnlyWhenReadAndFirstInThePass) {

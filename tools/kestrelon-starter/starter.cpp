@@ -1,7 +1,7 @@
 #include "tools/kestrelon-starter/starter.h"
 
 #include "hook/win32/helper_library.h"
-#include "tools/kestrelon-starter/shared_hook.h"
+#include "hook/win32/session_hook_slot.h"
 
 namespace starter {
 namespace {
@@ -14,6 +14,8 @@ constexpr DWORD kStopWait = 15000;
 
 // The hook loader, loaded from the starter's own folder for the starter's whole life.
 const hook::HelperLibrary* helper = nullptr;
+// The hook the loader holds for this session.
+const hook::SessionHookSlot* sessionHook = nullptr;
 // The system-wide hook this starter set last.
 HHOOK armedHook = nullptr;
 
@@ -26,7 +28,7 @@ bool Arm() {
 // thread, which ends with the client. Once no client main window is left, the
 // system-wide hook is set again, so that the next start of the client gets the plug-in.
 void RearmWhenClientGone() {
-  if (SharedHookOf(helper->Module()) == armedHook) return;
+  if (sessionHook->Load() == armedHook) return;
   if (FindWindowA(kClientMainWindowClass, nullptr)) return;
   helper->DeleteHook();
   Arm();
@@ -64,6 +66,8 @@ int RunStarter(HINSTANCE instance) {
   }
   hook::HelperLibrary library(hook::ProgramFolder());
   helper = &library;
+  hook::SessionHookSlot slot;
+  sessionHook = &slot;
   WNDCLASSA wc{};
   wc.lpfnWndProc = WindowProc;
   wc.hInstance = instance;

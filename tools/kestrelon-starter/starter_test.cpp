@@ -6,6 +6,7 @@
 
 #include "hook/win32/helper_library.h"
 #include "hook/win32/hook_test_support.h"
+#include "hook/win32/session_hook_slot.h"
 #include "tools/kestrelon-starter/starter.h"
 
 namespace {
@@ -89,6 +90,57 @@ TEST_F(StarterTest, ArmsTheHookAgainWhenTheClientHasEnded) {
     attached = client.Log().find("B attach") != std::string::npos;
   }
   EXPECT_TRUE(attached) << client.Log();
+}
+
+}  // namespace
+
+namespace {
+
+// The hook slot of another user's session, filled as that user's starter would fill it.
+// Wine runs every process in one session, so the other user is played by this slot alone.
+class OtherSessionsSlot {
+ public:
+  explicit OtherSessionsSlot(HHOOK hook) {
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    mapping_ = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(HHOOK),
+                                  hook::SessionHookSlotName(session + 1).c_str());
+    view_ = mapping_ ? static_cast<HHOOK*>(MapViewOfFile(mapping_, FILE_MAP_WRITE, 0, 0, sizeof(HHOOK))) : nullptr;
+    if (view_) *view_ = hook;
+  }
+  ~OtherSessionsSlot() {
+    if (view_) UnmapViewOfFile(view_);
+    if (mapping_) CloseHandle(mapping_);
+  }
+  HHOOK Hook() const { return view_ ? *view_ : nullptr; }
+
+ private:
+  HANDLE mapping_ = nullptr;
+  HHOOK* view_ = nullptr;
+};
+
+TEST(StarterSessions, TheStarterKeepsToTheHookOfItsOwnSession) {
+  const HHOOK theirs = reinterpret_cast<HHOOK>(static_cast<INT_PTR>(0x7a5e));
+  OtherSessionsSlot other(theirs);
+  ASSERT_EQ(other.Hook(), theirs);
+  hook::SessionHookSlot ours;
+  ASSERT_EQ(ours.Load(), nullptr);
+
+  platform::ChildProcess resident;
+  ASSERT_TRUE(resident.Start(StarterPath(), {}));
+  ASSERT_NE(StarterWindow(), nullptr);
+  for (int i = 0; i < 600 && !ours.Load(); ++i) Sleep(100);  // the window comes before the hook
+  EXPECT_NE(ours.Load(), nullptr);
+  // The client's attach narrows the hook in our slot to its own thread.
+  hook_test::ClientFolder client(true);
+  ASSERT_EQ(client.Run("A", {"open", kClientClass}), 0);
+  EXPECT_EQ(client.Log(),
+            "A attach Outlook Express Browser Class\n"
+            "A opened 1 active=1 helper=1\n");
+  EXPECT_EQ(RunStarter({"/stop"}), starter::kDone);
+  EXPECT_EQ(ExitCode(resident), starter::kDone);
+  EXPECT_EQ(ours.Load(), nullptr);
+  EXPECT_EQ(other.Hook(), theirs);
 }
 
 }  // namespace

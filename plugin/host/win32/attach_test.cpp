@@ -35,13 +35,32 @@ TEST_F(AttachTest, MarksEveryWindowAndSubclassesOnlyTheClientsMainWindow) {
   // closing the second one leaves the plug-in of the first at work.
   EXPECT_EQ(Lines("attach " + Plugin(), "attach"), std::vector<std::string>{"1"});
   EXPECT_EQ(CountButtons(30101), 1);
+  EXPECT_EQ(Lines("new-window", "window"), std::vector<std::string>{"2"});
   EXPECT_EQ(Lines("attach " + Plugin() + " second", "attach"), std::vector<std::string>{"1"});
-  Run("close-second");
+  Run("close 2");
   Run("answer ok");
   Run("deliver " + Sample("ham/01-sprint-review"));
   EXPECT_EQ(ClosedBoxes().size(), 2u);  // the first-run scan's progress dialog and its box
   Run("menus");
   EXPECT_EQ(Lines("menu edit", "item").back(), "30101\tenabled\tDelete Spam");
+}
+
+TEST_F(AttachTest, ASecondMainWindowTakesThePluginOverWhenTheAttachedOneCloses) {
+  ASSERT_NE(Open(), "0");
+  EXPECT_EQ(Lines("new-window", "window"), std::vector<std::string>{"2"});
+  EXPECT_EQ(Lines("attach " + Plugin() + " second", "attach"), std::vector<std::string>{"1"});
+  Run("close 1");  // the commands go to window 2 from now on
+  EXPECT_EQ(Lines("window \"Outlook Express Browser Class\"", "window").at(0),
+            "Inbox - Outlook Express\torigproc=1\tsubclassed=1");
+  EXPECT_EQ(CountButtons(30101), 1);
+  EXPECT_EQ(Lines("menu edit", "item").back(), "30101\tenabled\tDelete Spam");
+  // New mail is judged in window 2: the first pass is the first-run scan.
+  Run("answer ok");
+  Run("deliver " + Sample("ham/01-sprint-review"));
+  std::vector<std::string> boxes = ClosedBoxes();
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[1].substr(0, boxes[1].find('|')), "Kestrelon Spam Filter");
+  EXPECT_EQ(Close(), 0);
 }
 
 TEST_F(AttachTest, MenusAreExtendedOnceAndProbabilitiesOnlyAboveDebugLevelTwo) {

@@ -1,6 +1,9 @@
 // The options and token probabilities dialogs inside the client, and the German client.
 #include "client/store/store_location.h"
+#include "plugin/host/delete_spam.h"
+#include "plugin/host/new_mail.h"
 #include "plugin/host/win32/window_test_support.h"
+#include "plugin/res/plugin_strings.h"
 #include "plugin/res/version.h"
 
 #include <regex>
@@ -120,6 +123,14 @@ TEST_F(DialogsTest, TokenDialogShowsTheFirstSelectedMessage) {
   CloseDialog(1);
 }
 
+// A German client finds the code's English box texts in the string table by their words.
+TEST(BoxTexts, TheCodesEnglishTextsAreInTheStringTable) {
+  std::vector<std::string> english;
+  for (unsigned id = kFirstBoxText; id <= kLastBoxText; ++id) english.push_back(PluginStringText(id, UiLanguage::kEnglish));
+  for (const char* text : {kMailProcessingError, kColumnsMissing, "Error", "Kestrelon Error"})
+    EXPECT_NE(std::find(english.begin(), english.end(), text), english.end()) << text;
+}
+
 TEST_F(DialogsTest, GermanClientGetsGermanTexts) {
   ASSERT_NE(Open("--lang de"), "0");
   EXPECT_EQ(Lines("menu edit", "item").back(), "30101\tenabled\tSpam löschen");
@@ -134,6 +145,31 @@ TEST_F(DialogsTest, GermanClientGetsGermanTexts) {
   EXPECT_EQ(ControlOf(dialog, 203), "Static\t1\t");
   EXPECT_EQ(ControlOf(dialog, 2), "Button\tAbbrechen\t");
   CloseDialog(2);
+
+  // The texts the plug-in's code names in English: the debug menu item, the token dialog's
+  // columns, the start-up failure boxes.
+  SetDebugLevel(3);
+  ASSERT_NE(Reopen("--lang de"), "0");
+  EXPECT_EQ(Lines("menu edit", "item").back(), "30102\tenabled\tSpam-Wahrscheinlichkeiten");
+  dialog = OpenDialog(30102, "Kestrelon - Token-Wahrscheinlichkeiten");
+  std::vector<std::string> columns;
+  for (const std::string& line : dialog) {
+    if (line.rfind("column\t", 0) == 0) columns.push_back(line);
+  }
+  ASSERT_EQ(columns.size(), 2u);
+  EXPECT_EQ(columns[0], "column\t0\tToken\t200\tleft");
+  EXPECT_EQ(Fields(columns[1]).at(2), "Wahrscheinlichkeit");
+  EXPECT_GE(std::stoi(Fields(columns[1]).at(3)), 70);
+  CloseDialog(1);
+  EXPECT_EQ(Close(), 0);
+  platform::RegistryKey::DeleteTree(platform::Hive::CurrentUser, "Identities");
+  ASSERT_TRUE(window_->Start("--lang de"));
+  Run("answer ok");
+  Run("answer ok");
+  EXPECT_EQ(Lines("attach " + Plugin(), "attach"), std::vector<std::string>{"0"});
+  EXPECT_EQ(ClosedBoxes(), (std::vector<std::string>{
+                               "Kestrelon-Fehler|GetInboxPath fehlgeschlagen!\\r\\nIdentität: \\r\\nPfad: ",
+                               "Kestrelon-Fehler|Initialisierung des Plugins fehlgeschlagen!\\r\\nFehlercode: 0x1007"}));
 }
 
 }  // namespace

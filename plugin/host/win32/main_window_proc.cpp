@@ -10,7 +10,9 @@
 #include "plugin/host/win32/token_dialog.h"
 #include "plugin/host/win32/toolbar_button.h"
 #include "platform/registry.h"
+#include "plugin/res/plugin_strings.h"
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -25,7 +27,74 @@ constexpr UINT kProbabilitiesCommand = 30102;
 constexpr UINT kShellNotifyMessage = WM_USER + 5;
 constexpr int kMenuTextBuffer = 256;
 
+// The attached window's state lives on the thread of that window; the handle is read by
+// the procedure of every main window the plug-in subclassed, which may run on other
+// threads of the client.
 std::unique_ptr<Win32ClientWindow> attached;
+std::atomic<HWND> attachedWindow{nullptr};
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+bool IsClientMainWindow(HWND window) {
+  char cls[1024] = {};
+  GetClassNameA(window, cls, sizeof cls);
+  return std::string(cls) == kMainWindowClass;
+}
+
+bool OwnedByThisProcess(HWND window) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  return process == GetCurrentProcessId();
+}
+
+// Posted to a waiting main window: the plug-in starts in it, on the window's own thread.
+UINT TakeOverMessage() {
+  static const UINT message = RegisterWindowMessageA("Kestrelon.TakeOver");
+  return message;
+}
+
+// Marks a main window and gives it the plug-in's procedure without attaching: it waits
+// until the attached window closes.
+void Subclass(HWND window) {
+  if (!GetPropA(window, kOrigProc))
+    SetPropA(window, kOrigProc, reinterpret_cast<HANDLE>(GetWindowLongPtrA(window, GWLP_WNDPROC)));
+  SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(MainWindowProc));
+}
+
+// The client opens further main windows in the same process (File > New > Window); when
+// the attached one closes, the plug-in moves to another, so that the session stays
+// filtered. A window whose start-up failed (marked, not subclassed) is not tried again.
+struct HandOverSearch {
+  HWND closing;
+  HWND next;
+};
+
+BOOL CALLBACK FindNextMainWindow(HWND window, LPARAM lParam) {
+  auto* search = reinterpret_cast<HandOverSearch*>(lParam);
+  if (window == search->closing || !OwnedByThisProcess(window) || !IsClientMainWindow(window)) return TRUE;
+  bool waiting = GetWindowLongPtrA(window, GWLP_WNDPROC) == reinterpret_cast<LONG_PTR>(MainWindowProc);
+  if (!waiting && GetPropA(window, kOrigProc)) return TRUE;
+  search->next = window;
+  return FALSE;
+}
+
+void HandOver(HWND closing) {
+  HandOverSearch search{closing, nullptr};
+  EnumWindows(FindNextMainWindow, reinterpret_cast<LPARAM>(&search));
+  if (!search.next) return;
+  Subclass(search.next);
+  PostMessageA(search.next, TakeOverMessage(), 0, 0);
+}
+
+bool Attach(HWND window) {
+  attached = std::make_unique<Win32ClientWindow>(window);
+  if (!StartPlugin(*attached)) {
+    attached.reset();
+    return false;
+  }
+  attachedWindow = window;
+  return true;
+}
 
 bool DebugMenuWanted() {
   platform::RegistryKey key;
@@ -73,7 +142,8 @@ LRESULT OnInitMenuPopup(Win32ClientWindow& client, WNDPROC original, HWND window
     client.editMenu = popup;
     AppendMenuA(popup, MF_SEPARATOR, 0, nullptr);
     AppendMenuA(popup, MF_STRING, kDeleteSpamCommand, client.LoadText(4, kMenuTextBuffer).c_str());
-    if (DebugMenuWanted()) AppendMenuA(popup, MF_STRING, kProbabilitiesCommand, "Spam Probabilities");
+    if (DebugMenuWanted())
+      AppendMenuA(popup, MF_STRING, kProbabilitiesCommand, client.LoadText(kSpamProbabilitiesText, kMenuTextBuffer).c_str());
     return result;
   }
   return passOn();
@@ -114,7 +184,16 @@ bool Handle(Win32ClientWindow& client, WNDPROC original, HWND window, UINT messa
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   auto original = reinterpret_cast<WNDPROC>(GetPropA(window, kOrigProc));
   if (!original) return DefWindowProcA(window, message, wParam, lParam);
-  bool mine = attached && attached->MainWindow() == window;
+  bool mine = attachedWindow == window;
+  if (!mine && message == TakeOverMessage() && !attachedWindow && !CurrentPluginData()) {
+    try {
+      // The window is complete: its toolbar is there to take the button at once.
+      if (Attach(window)) SetUpToolbar(*attached);
+    } catch (...) {
+      attached.reset();
+    }
+    return 0;
+  }
   if (mine) {
     try {
       LRESULT result = 0;
@@ -124,8 +203,13 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     }
   }
   LRESULT result = CallWindowProcA(original, window, message, wParam, lParam);
-  // The state went with WM_DESTROY; a main window the client opens later may attach anew.
-  if (mine && message == WM_DESTROY) attached.reset();
+  // The state went with WM_DESTROY; another main window of the client takes it over, and
+  // one the client opens later may attach anew.
+  if (mine && message == WM_DESTROY) {
+    attachedWindow = nullptr;
+    attached.reset();
+    HandOver(window);
+  }
   return result;
 }
 
@@ -138,22 +222,22 @@ Win32ClientWindow* AttachedClientWindow() { return attached.get(); }
 extern "C" LONG_PTR WINAPI AttachOutlookExpressPlugin(HWND window) {
   using namespace kestrelon;
   try {
-    char cls[1024] = {};
-    GetClassNameA(window, cls, sizeof cls);
+    // The plug-in works only inside the client's process; a window of another process is
+    // left exactly as it is.
+    if (!OwnedByThisProcess(window)) return 1;
     // A window offered again keeps the procedure stored the first time: storing the
     // plug-in's own procedure there would make it call itself for ever.
     if (GetPropA(window, kOrigProc)) return 1;
     LONG_PTR previous = GetWindowLongPtrA(window, GWLP_WNDPROC);
     SetPropA(window, kOrigProc, reinterpret_cast<HANDLE>(previous));
-    if (std::string(cls) != kMainWindowClass) return 1;
-    // One plug-in state per process: a second main window keeps the client's own procedure,
-    // so closing either window never frees the other's state.
-    if (attached || CurrentPluginData()) return 1;
-    attached = std::make_unique<Win32ClientWindow>(window);
-    if (!StartPlugin(*attached)) {
-      attached.reset();
-      return 0;
+    if (!IsClientMainWindow(window)) return 1;
+    // One plug-in state per process: a second main window waits, subclassed, until the
+    // attached one closes and the plug-in moves over to it.
+    if (attachedWindow || CurrentPluginData()) {
+      Subclass(window);
+      return 1;
     }
+    if (!Attach(window)) return 0;
     return SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(MainWindowProc));
   } catch (...) {
     attached.reset();

@@ -52,7 +52,7 @@ void OnInit(HWND dialog, DialogState& state) {
   PluginSettings& settings = *data.settings;
   // Sender verification needs the shell's notification: not offered in timer mode.
   if (data.useTimer) {
-    settings.checkSmtp = 0;
+    settings.TurnOffSenderVerification();
     EnableWindow(GetDlgItem(dialog, IDC_CHECK_SMTP), FALSE);
   }
   try {
@@ -80,13 +80,10 @@ void OnOk(HWND dialog, PluginData& data) {
   PluginSettings& settings = *data.settings;
   char timeout[3] = {};  // two digits at most
   GetDlgItemTextA(dialog, IDC_HTTP_TIMEOUT, timeout, sizeof timeout);
-  settings.httpScanTimeout = static_cast<uint32_t>(std::strtoul(timeout, nullptr, 10));
-  settings.checkSmtp = IsDlgButtonChecked(dialog, IDC_CHECK_SMTP) == BST_CHECKED ? kCheckSmtpMilliseconds : 0;
-  if ((settings.httpScanTimeout > 0 || settings.checkSmtp > 0) && IsHangUpAfterSpool()) {
-    settings.httpScanTimeout = 0;
-    settings.checkSmtp = 0;
+  if (!settings.ChooseNetworkFeatures(
+          static_cast<uint32_t>(std::strtoul(timeout, nullptr, 10)),
+          IsDlgButtonChecked(dialog, IDC_CHECK_SMTP) == BST_CHECKED ? kCheckSmtpMilliseconds : 0))
     MessageBoxA(dialog, data.window.LoadText(15, 512).c_str(), "Info", MB_OK);
-  }
   settings.archiveSpam = IsDlgButtonChecked(dialog, IDC_ARCHIVE_SPAM) == BST_CHECKED ? 1 : 0;
   EndDialog(dialog, IDOK);
 }

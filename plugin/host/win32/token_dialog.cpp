@@ -3,21 +3,33 @@
 #include "plugin/host/new_mail.h"
 #include "plugin/host/plugin_data.h"
 #include "plugin/host/token_view.h"
+#include "plugin/host/win32/box_texts.h"
 #include "plugin/host/win32/plugin_module.h"
+#include "plugin/res/plugin_strings.h"
 #include "plugin/res/resource.h"
 
 #include <commctrl.h>
+
+#include <algorithm>
 
 namespace kestrelon {
 
 namespace {
 
-void InsertColumn(HWND list, int index, const char* title, int width) {
+int TextWidth(HWND list, const std::string& text) {
+  return static_cast<int>(SendMessageA(list, LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(text.c_str())));
+}
+
+// `width` is the column's width with its English title; a longer translated title widens
+// it by what it adds.
+void InsertColumn(HWND list, int index, unsigned titleId, int width) {
+  std::string title = LoadPluginResourceText(titleId, 64);
+  int added = TextWidth(list, title) - TextWidth(list, PluginStringText(titleId, UiLanguage::kEnglish));
   LVCOLUMNA column{};
   column.mask = LVCF_FMT | LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
   column.fmt = LVCFMT_LEFT;
-  column.cx = width;
-  column.pszText = const_cast<char*>(title);
+  column.cx = width + std::max(0, added);
+  column.pszText = title.data();
   column.iSubItem = index;
   SendMessageA(list, LVM_INSERTCOLUMNA, index, reinterpret_cast<LPARAM>(&column));
 }
@@ -48,12 +60,12 @@ INT_PTR CALLBACK TokenProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
   switch (message) {
     case WM_INITDIALOG: {
       HWND list = GetDlgItem(dialog, IDC_TOKEN_LIST);
-      InsertColumn(list, 0, "Token", 200);
-      InsertColumn(list, 1, "Probability", 70);
+      InsertColumn(list, 0, kTokenColumnText, 200);
+      InsertColumn(list, 1, kProbabilityColumnText, 70);
       try {
         Fill(dialog, list, *reinterpret_cast<PluginData*>(lParam));
       } catch (...) {
-        MessageBoxA(dialog, kMailProcessingError, kFilterCaption, MB_OK);
+        MessageBoxA(dialog, LocalizedBoxText(kMailProcessingError).c_str(), kFilterCaption, MB_OK);
       }
       return TRUE;
     }

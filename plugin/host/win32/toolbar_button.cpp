@@ -2,6 +2,7 @@
 
 #include "plugin/host/plugin_data.h"
 #include "plugin/host/win32/attached_window.h"
+#include "plugin/host/win32/box_texts.h"
 #include "plugin/host/win32/plugin_module.h"
 #include "plugin/res/resource.h"
 
@@ -28,8 +29,10 @@ int AddMasked(HIMAGELIST list, int bitmapId) {
 LRESULT CALLBACK ToolbarProc(HWND toolbar, UINT message, WPARAM wParam, LPARAM lParam) {
   auto original = reinterpret_cast<WNDPROC>(GetPropA(toolbar, kOrigProc));
   try {
+    // Only the toolbar of the attached window: an earlier attached window's toolbar may
+    // outlive it for a moment.
     Win32ClientWindow* client = AttachedClientWindow();
-    if (client && CurrentPluginData()) {
+    if (client && client->mainToolbar == toolbar && CurrentPluginData()) {
       if (message == TB_SETSTATE && wParam == kDeleteSpamCommand && client->IsInboxSelected()) {
         lParam = MAKELPARAM(TBSTATE_ENABLED, 0);
       } else if (message == TB_SETBITMAPSIZE && HasButton(toolbar)) {
@@ -63,7 +66,7 @@ void AddDeleteSpamButton(Win32ClientWindow& client) {
       AddMasked(hotImages, IDB_HOT_PADDING_16);
       AddMasked(hotImages, IDB_DELETE_SPAM_16_HOT);
     } else {
-      MessageBoxA(nullptr, "Problem with 24x24 bitmaps", "Error", MB_OK);
+      MessageBoxA(nullptr, LocalizedBoxText("Problem with 24x24 bitmaps").c_str(), LocalizedBoxText("Error").c_str(), MB_OK);
     }
   }
   // TB_ADDSTRING takes a list of strings ended by an empty one.

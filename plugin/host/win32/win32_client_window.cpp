@@ -1,5 +1,6 @@
 #include "plugin/host/win32/win32_client_window.h"
 
+#include "plugin/host/win32/box_texts.h"
 #include "plugin/host/win32/plugin_module.h"
 #include "plugin/res/resource.h"
 
@@ -31,16 +32,14 @@ HWND FindChildWindow(HWND parent, const char* cls, const char* title) {
 Win32ClientWindow::~Win32ClientWindow() { CloseProgress(); }
 
 std::string Win32ClientWindow::LoadText(unsigned id, size_t bufferChars) {
-  if (bufferChars == 0) return {};
-  std::vector<char> buffer(bufferChars, '\0');
-  int n = LoadStringA(PluginModule(), id, buffer.data(), static_cast<int>(bufferChars));
-  return std::string(buffer.data(), n > 0 ? static_cast<size_t>(n) : 0);
+  return LoadPluginResourceText(id, bufferChars);
 }
 
 BoxAnswer Win32ClientWindow::ShowBox(BoxOwner owner, const std::string& caption, const std::string& text,
                                      BoxButtons buttons, BoxIcon icon) {
   UINT type = (buttons == BoxButtons::kYesNo ? MB_YESNO : MB_OK) | (icon == BoxIcon::kExclamation ? MB_ICONEXCLAMATION : 0);
-  int answer = MessageBoxA(owner == BoxOwner::kMainWindow ? main_ : nullptr, text.c_str(), caption.c_str(), type);
+  int answer = MessageBoxA(owner == BoxOwner::kMainWindow ? main_ : nullptr, LocalizedBoxText(text).c_str(),
+                           LocalizedBoxText(caption).c_str(), type);
   if (answer == IDYES) return BoxAnswer::kYes;
   if (answer == IDNO) return BoxAnswer::kNo;
   return BoxAnswer::kOk;
