@@ -1,9 +1,20 @@
 # Unit tests: GoogleTest built from Debian's sources with the compiler of the build,
 # so the same tests run natively and, for the Windows builds, under Wine.
 if(NOT KESTRELON_FUZZ)
-  # Windows tests run under Debian's wine64 (through scripts/wine-run).
-  if(CMAKE_CROSSCOMPILING_EMULATOR AND NOT EXISTS /usr/lib/wine/wine64)
-    message(FATAL_ERROR "/usr/lib/wine/wine64 not found: install Debian's wine64")
+  # Windows tests run under Wine through scripts/wine-run and the other Wine scripts, which
+  # take the architecture from KESTRELON_WINE_ARCH: 64-bit tests under Debian's wine64,
+  # 32-bit ones under 32-bit Wine in the system that scripts/win32-system.sh makes.
+  if(WIN32)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+      set(wine_arch win64)
+      if(NOT EXISTS /usr/lib/wine/wine64)
+        message(FATAL_ERROR "/usr/lib/wine/wine64 not found: install Debian's wine64")
+      endif()
+    else()
+      set(wine_arch win32)
+    endif()
+    file(WRITE ${CMAKE_BINARY_DIR}/wine-arch.cmake "set(ENV{KESTRELON_WINE_ARCH} ${wine_arch})\n")
+    set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_BINARY_DIR}/wine-arch.cmake)
   endif()
   enable_testing()
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)

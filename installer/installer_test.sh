@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# The 64-bit installer as a user runs it, in a fresh Wine prefix: it refuses to run while
-# the mail client is open (exit code 3) and stops when the engine cannot be registered
-# (exit code 2); a silent installation; the installed files, the server's ProgIDs (used
-# from a script host), the Startup entry and the running starter; the stand-in client,
-# started afresh from a folder of its own, gets the plug-in through the starter's hook and
-# judges mail; an upgrade over the installed copy; then the uninstaller, after which
-# nothing of ours is left but the mail data the filter learned.
+# The installer as a user runs it, in a fresh Wine prefix of its build's architecture
+# (scripts/wine-prefix.sh): it refuses to run while the mail client is open (exit code 3)
+# and stops when the engine cannot be registered (exit code 2); a silent installation; the
+# installed files, the server's ProgIDs (used from a script host), the Startup entry and
+# the running starter; the stand-in client, started afresh from a folder of its own, gets
+# the plug-in through the starter's hook and judges mail; an upgrade over the installed
+# copy; then the uninstaller, after which nothing of ours is left but the mail data the
+# filter learned.
 #   installer/installer_test.sh SETUP.exe BUILD_BIN_FOLDER
 set -u
 source "$(dirname "$0")/../scripts/wine-prefix.sh"

@@ -2,7 +2,9 @@
 //
 // Windows: DnsQuery_A and DnsRecordListFree taken by name from "dnsapi". Linux: the system's
 // resolver, or the server named by the environment variable KESTRELON_DNS_SERVER
-// ("host:port") when it is set at the time the resolver is opened.
+// ("host:port") when it is set at the time the resolver is opened. An answer too long for a
+// datagram (truncation bit set) is asked again over TCP on every path (DnsQuery_A and the
+// system's resolver do so themselves); one that stays truncated is a failed query.
 #pragma once
 
 #include <cstdint>
@@ -72,8 +74,8 @@ inline bool IsDnsName(const std::string& name) {
 
 // Reads a DNS response message: Records with the host of the first answer record of `type`
 // (empty when none of them has the type), NoRecords for result code 0 without answers,
-// NoSuchName for result code 3, Failed for any other code or a malformed message. Exposed
-// for tests and fuzzing.
+// NoSuchName for result code 3, Failed for any other code, a truncated or a malformed
+// message. Exposed for tests and fuzzing.
 DnsAnswer ParseFirstHost(const unsigned char* message, size_t length, DnsRecordType type,
                          std::string& host);
 

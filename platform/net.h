@@ -52,7 +52,8 @@ class TcpConnection {
   std::unique_ptr<Impl> m_impl;
 };
 
-// A listening socket on 127.0.0.1 with a port the system picks; for servers run by tests.
+// A listening socket on a loopback address with a port the system picks; for servers run by
+// tests.
 class TcpListener {
  public:
   TcpListener();
@@ -60,8 +61,8 @@ class TcpListener {
   TcpListener(const TcpListener&) = delete;
   TcpListener& operator=(const TcpListener&) = delete;
 
-  // Binds and listens; false on failure.
-  bool Listen();
+  // Binds to `ipv4` (dotted) and listens; false on failure.
+  bool Listen(const std::string& ipv4 = "127.0.0.1");
   uint16_t Port() const;
 
   // Waits at most `timeoutMs` for a connection; null on time-out or failure.

@@ -12,6 +12,7 @@
 // asks LiveWorkers.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -29,6 +30,41 @@ enum class WorkerWait {
 
 // Runs `work` on a new thread and waits for it at most `timeoutMs` milliseconds.
 WorkerWait RunOnWorker(std::function<void()> work, uint32_t timeoutMs);
+
+// A bound on the live workers of one kind, abandoned ones included, so that calls that keep
+// hanging past their time-out cannot pile up threads without end.
+class WorkerLimit {
+ public:
+  explicit WorkerLimit(size_t maximum) : m_maximum(maximum) {}
+  WorkerLimit(const WorkerLimit&) = delete;
+  WorkerLimit& operator=(const WorkerLimit&) = delete;
+
+  size_t Live() const { return m_live.load(); }
+
+  // One place more taken, unless all are; and given back.
+  bool TryTake() {
+    size_t live = m_live.load();
+    while (live < m_maximum)
+      if (m_live.compare_exchange_weak(live, live + 1)) return true;
+    return false;
+  }
+  void Give() { m_live.fetch_sub(1); }
+
+ private:
+  const size_t m_maximum;
+  std::atomic<size_t> m_live{0};
+};
+
+// As above, counted against `limit` (which must outlive every worker it counts): NotStarted,
+// without running the work, while the limit's workers are all still alive. A worker counts
+// until the work and everything it holds are gone.
+inline WorkerWait RunOnWorker(std::function<void()> work, uint32_t timeoutMs, WorkerLimit& limit) {
+  if (!limit.TryTake()) return WorkerWait::NotStarted;
+  // Given back when the last copy of the work is destroyed: by the worker once it is done,
+  // or at once when no thread could be started.
+  auto slot = std::shared_ptr<WorkerLimit>(&limit, [](WorkerLimit* counted) { counted->Give(); });
+  return RunOnWorker([slot, work = std::move(work)] { work(); }, timeoutMs);
+}
 
 // Workers started by RunOnWorker that have not yet ended (abandoned ones included).
 size_t LiveWorkers();

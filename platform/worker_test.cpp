@@ -51,4 +51,24 @@ TEST(Worker, ZeroTimeoutStillRunsTheWorkToItsEnd) {
   EXPECT_TRUE(*ran);
 }
 
+TEST(Worker, ALimitBoundsLiveWorkersAbandonedOnesIncluded) {
+  platform::WorkerLimit limit(2);
+  auto release = std::make_shared<std::atomic<bool>>(false);
+  auto started = std::make_shared<std::atomic<int>>(0);
+  auto hang = [release, started] {
+    ++*started;
+    while (!*release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  };
+  EXPECT_EQ(platform::RunOnWorker(hang, 10, limit), platform::WorkerWait::TimedOut);
+  EXPECT_EQ(platform::RunOnWorker(hang, 10, limit), platform::WorkerWait::TimedOut);
+  EXPECT_EQ(platform::RunOnWorker(hang, 10, limit), platform::WorkerWait::NotStarted);
+  EXPECT_EQ(limit.Live(), 2u);
+  *release = true;
+  EXPECT_TRUE(platform::WaitForWorkers(5000));
+  EXPECT_EQ(limit.Live(), 0u);
+  EXPECT_EQ(platform::RunOnWorker(hang, 5000, limit), platform::WorkerWait::Finished);
+  EXPECT_EQ(*started, 3);
+  EXPECT_TRUE(platform::WaitForWorkers(5000));
+}
+
 }  // namespace

@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 # Programs the scripts, tests and build call by name, resolved through PATH as they are
 # (CMake writes the resource compiler into its rules without a path).
 by_name=(cmake ctest ninja x86_64-w64-mingw32-objdump x86_64-w64-mingw32-windres
-  i686-w64-mingw32-windres)
+  i686-w64-mingw32-windres debootstrap unshare chroot)
 # Programs called by path.
 by_path=(/usr/lib/wine/wine64 /usr/lib/wine/wineserver)
 

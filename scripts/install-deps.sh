@@ -18,6 +18,8 @@ packages=(
   gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   wine64 wine64-tools libwine
+  # the 32-bit Windows tests: a Debian system for 32-bit Wine under emulation (scripts/win32-system.sh)
+  debootstrap
   # installers
   nsis
 )

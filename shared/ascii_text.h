@@ -36,4 +36,10 @@ inline std::string ControlsAsSpaces(std::string text) {
   return text;
 }
 
+inline bool ContainsNoCase(std::string_view text, std::string_view word) {
+  for (size_t i = 0; i + word.size() <= text.size(); ++i)
+    if (EqualsNoCase(text.substr(i, word.size()), word)) return true;
+  return false;
+}
+
 }  // namespace kestrelon

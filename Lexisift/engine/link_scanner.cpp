@@ -14,6 +14,7 @@ namespace {
 // the process together.
 constexpr uint32_t kOnlineCheckInterval = 20000;
 constexpr uint32_t kMaxTimeoutSeconds = 4'000'000;  // keeps seconds * 1000 within 32 bits
+constexpr uint32_t kWorkerGraceMs = 1000;
 
 struct OnlineCheck {
   std::mutex mutex;
@@ -36,6 +37,58 @@ bool IsContentTypeHtml(const std::string& type) {
     if (c != kHtml[i]) return false;
   }
   return true;
+}
+
+// What a fetch worker has got so far, shared with the filter's thread, which takes it once
+// its wait is over; from then on the worker writes nothing more.
+struct FetchProgress {
+  std::mutex mutex;
+  bool taken = false;
+  bool answered = false;  // the response's headers are in
+  bool refused = false;
+  int32_t status = 0;
+  std::string page;
+};
+
+// Never destroyed: abandoned workers may still give their place back at process exit.
+platform::WorkerLimit& FetchWorkers() {
+  static platform::WorkerLimit* limit = new platform::WorkerLimit(LinkScanner::kMaxLiveFetches);
+  return *limit;
+}
+
+// The whole fetch, on a worker: the status, and the page of a 200 "text/html" response in
+// chunks until it ends, fails, reaches its size or runs out of time.
+void FetchOnWorker(platform::HttpSession& session, const std::string& link, uint32_t timeoutMs,
+                   FetchProgress& progress) {
+  bool refused = false;
+  // The worker's own deadline comes a little after the wait's, so that a server too slow
+  // always shows as a wait that ran out, never as a failure racing it; a worker given up on
+  // still ends soon after.
+  std::unique_ptr<platform::HttpResponse> response = session.OpenUrl(link, timeoutMs + kWorkerGraceMs, refused);
+  if (!response) {
+    std::lock_guard<std::mutex> lock(progress.mutex);
+    progress.refused = refused;
+    return;
+  }
+  int code = 0;
+  int32_t status = response->StatusCode(code) ? code : 0;
+  std::string type;
+  bool html = status == 200 && response->ContentType(type) && IsContentTypeHtml(type);
+  {
+    std::lock_guard<std::mutex> lock(progress.mutex);
+    if (progress.taken) return;
+    progress.answered = true;
+    progress.status = status;
+  }
+  if (!html) return;
+  char chunk[LinkScanner::kChunkSize];
+  for (int chunks = 0; chunks < LinkScanner::kMaxChunks; ++chunks) {
+    long got = response->Read(chunk, sizeof chunk);
+    if (got <= 0) break;
+    std::lock_guard<std::mutex> lock(progress.mutex);
+    if (progress.taken) return;
+    progress.page.append(chunk, static_cast<size_t>(got));
+  }
 }
 
 }  // namespace
@@ -70,6 +123,7 @@ void LinkScanner::SetTimeoutSeconds(int32_t seconds) {
 
 std::string LinkScanner::Fetch(const std::string& link) {
   status_ = 200;
+  refused_ = false;
   std::string page;
   if (!sessionTried_) {
     sessionTried_ = true;
@@ -77,33 +131,25 @@ std::string LinkScanner::Fetch(const std::string& link) {
   }
   if (proxyRefused_ || !session_ || timeoutMs_ == 0) return page;
 
-  // The worker owns what it touches (the session is shared, the link copied) and writes
-  // only its own slot, which is read here only when it finished in time.
+  // The worker owns what it touches (the session and the progress are shared, the link
+  // copied); the progress is taken here under its lock, after which the worker adds nothing.
   std::shared_ptr<platform::HttpSession> session = session_;
-  auto slot = std::make_shared<std::unique_ptr<platform::HttpResponse>>();
-  platform::WorkerWait wait =
-      platform::RunOnWorker([session, link, slot] { *slot = session->OpenUrl(link); }, timeoutMs_);
-  if (wait == platform::WorkerWait::TimedOut) {
-    status_ = kTimedOut;
-    return page;
+  auto progress = std::make_shared<FetchProgress>();
+  uint32_t timeoutMs = timeoutMs_;
+  platform::WorkerWait wait = platform::RunOnWorker(
+      [session, link, timeoutMs, progress] { FetchOnWorker(*session, link, timeoutMs, *progress); },
+      timeoutMs, FetchWorkers());
+  std::lock_guard<std::mutex> lock(progress->mutex);
+  progress->taken = true;
+  if (wait == platform::WorkerWait::NotStarted) return page;  // as an open that failed
+  refused_ = progress->refused;
+  if (!progress->answered) {
+    if (wait == platform::WorkerWait::TimedOut) status_ = kTimedOut;
+    return page;  // no response: no page, status 200 unless time ran out
   }
-  std::unique_ptr<platform::HttpResponse> response =
-      wait == platform::WorkerWait::Finished ? std::move(*slot) : nullptr;
-  if (!response) return page;  // the open failed: no page, status stays 200
-  response->SetReceiveTimeout(timeoutMs_);
-
-  int code = 0;
-  status_ = response->StatusCode(code) ? code : 0;
+  status_ = progress->status;
   if (status_ == 407) proxyRefused_ = true;
-  std::string type;
-  if (status_ != 200 || !response->ContentType(type) || !IsContentTypeHtml(type)) return page;
-
-  char chunk[kChunkSize];
-  for (int chunks = 0; chunks < kMaxChunks; ++chunks) {
-    long got = response->Read(chunk, sizeof chunk);
-    if (got <= 0) break;
-    page.append(chunk, static_cast<size_t>(got));
-  }
+  page = std::move(progress->page);
   return page;
 }
 

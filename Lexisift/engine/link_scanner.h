@@ -1,9 +1,12 @@
 // Fetches the web page behind the first link of a short mail, so that spam made of
 // little more than a link still gives the classifier words to judge.
 //
-// The open runs on a worker thread that the filter's thread waits for at most the
-// time-out; a late answer is abandoned and never used. A server that answers 407 ends
-// all fetching of this scanner.
+// The whole fetch (connections, redirects, headers and body) runs on a worker thread and
+// ends at one deadline, the time-out, which is also the longest the filter's thread waits:
+// what came in time is used, nothing later. Only public addresses are connected to
+// (platform/http.h). A server that answers 407 ends all fetching of this scanner. Fetches
+// that outlive their time-out are bounded in number for the whole process; while that many
+// are still alive, a new fetch is not made and counts as one that failed.
 #pragma once
 
 #include "platform/http.h"
@@ -20,13 +23,18 @@ class LinkScanner {
   static constexpr size_t kChunkSize = 1024;
   static constexpr int kMaxChunks = 51;
   static constexpr int32_t kTimedOut = -1;
+  // Fetch workers alive at once in the process, abandoned ones included.
+  static constexpr size_t kMaxLiveFetches = 4;
 
   // The page of `link` (empty when there is none to read) and the status of the fetch:
-  // the server's status, or kTimedOut.
+  // the server's status, or kTimedOut when no response came within the time-out.
   std::string Fetch(const std::string& link);
 
   int32_t Status() const { return status_; }
   bool ProxyRefused() const { return proxyRefused_; }
+  // Whether the last fetch got no response because its link or a redirect led to an address
+  // that is not public. Such a fetch counts as one that failed.
+  bool Refused() const { return refused_; }
 
   // Seconds > 0 switch scanning on while the computer is online; anything else off.
   void SetTimeoutSeconds(int32_t seconds);
@@ -40,6 +48,7 @@ class LinkScanner {
   int32_t status_ = 200;
   uint32_t timeoutMs_ = 0;
   bool proxyRefused_ = false;
+  bool refused_ = false;
   bool sessionTried_ = false;
   std::shared_ptr<platform::HttpSession> session_;
 };

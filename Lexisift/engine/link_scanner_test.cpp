@@ -8,6 +8,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 using kestrelon::LinkScanner;
 using kestrelon::MailTokenizer;
@@ -131,20 +132,56 @@ TEST(LinkScan, AnOpenThatOutlivesTheTimeOutIsAbandoned) {
   EXPECT_TRUE(table.Empty());
 }
 
-TEST(LinkScan, OnlyTheOpenIsBoundByTheTimeOutThenThePageTricklesIn) {
-  // Headers at once, the body in three pieces 600 ms apart: longer than the time-out in
-  // all, but no single read waits that long.
+TEST(LinkScan, OneDeadlineBoundsTheWholeFetchAndWhatCameInTimeCounts) {
+  // Headers and a first piece at once, then four more pieces 800 ms apart: no single read
+  // waits as long as the time-out, the whole page takes three times as long.
   HttpAnswer answer{200, "text/html", "<p>first</p>" + std::string(2000, ' ') + "<p>middle</p>" +
                                           std::string(2000, ' ') + "<p>last</p>"};
-  answer.bodyPieces = 3;
-  answer.pieceGapMs = 600;
+  answer.bodyPieces = 5;
+  answer.pieceGapMs = 800;
   ScriptedHttpServer server(answer);
   MailTokenizer tokenizer;
   ScanOn(tokenizer, 1);
   TokenTable table = Fetch(tokenizer, server.Url());
   EXPECT_EQ(tokenizer.LinkStatus(), 200);
   EXPECT_NE(table.Find("first"), nullptr);
-  EXPECT_NE(table.Find("last"), nullptr);
+  EXPECT_EQ(table.Find("last"), nullptr);
+}
+
+TEST(LinkScan, LinksAndRedirectsToAddressesThatAreNotPublicAreNeverConnectedTo) {
+  ScriptedHttpServer inner({200, "text/html", "<p>router words</p>"}, "127.0.0.2");
+  HttpAnswer moved{302, "text/html", ""};
+  moved.location = inner.Url("/admin");
+  ScriptedHttpServer outer(moved);  // on 127.0.0.1, which the tests may reach
+  MailTokenizer tokenizer;
+  ScanOn(tokenizer);
+  EXPECT_TRUE(Fetch(tokenizer, outer.Url()).Empty());
+  EXPECT_TRUE(tokenizer.Scanner().Refused());
+  EXPECT_EQ(tokenizer.LinkStatus(), 200);  // as any fetch that failed
+  EXPECT_EQ(outer.Requests(), 1);
+  EXPECT_EQ(inner.Requests(), 0);
+
+  std::string port = std::to_string(outer.Port());
+  for (const std::string& link : std::vector<std::string>{"http://10.1.2.3:" + port + "/", "http://192.168.1.1/reboot", "http://172.16.0.1/",
+                           "http://169.254.169.254/latest/meta-data/", "http://100.64.0.1/", "http://0.0.0.0:" + port + "/",
+                           "http://224.0.0.1/", "http://[fd00::1]:8080/", "http://[::1]:" + port + "/",
+                           "http://[::ffff:127.0.0.1]:" + port + "/", "http://127.0.0.2:" + std::to_string(inner.Port()) + "/"}) {
+    SCOPED_TRACE(link);
+    EXPECT_TRUE(Fetch(tokenizer, "see " + link).Empty());
+    EXPECT_TRUE(tokenizer.Scanner().Refused());
+    EXPECT_EQ(tokenizer.LinkStatus(), 200);
+  }
+  EXPECT_EQ(outer.Requests(), 1);
+  EXPECT_EQ(inner.Requests(), 0);
+
+  // Without the tests' setting, 127.0.0.1 is refused like every loopback address.
+  kestrelon::testing::UnsetEnv("KESTRELON_LINK_SCAN_LOOPBACK");
+  MailTokenizer plain;
+  ScanOn(plain);
+  EXPECT_TRUE(Fetch(plain, outer.Url()).Empty());
+  EXPECT_TRUE(plain.Scanner().Refused());
+  EXPECT_EQ(outer.Requests(), 1);
+  kestrelon::testing::SetEnv("KESTRELON_LINK_SCAN_LOOPBACK", "1");
 }
 
 TEST(LinkScan, RedirectsAreFollowedToThePage) {

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/net.h"
 #include "platform/time.h"
 
 namespace platform {
@@ -23,6 +24,7 @@ struct DnsResolver::Impl {
   // The server of KESTRELON_DNS_SERVER; unset (length 0) means the system's resolver.
   sockaddr_storage server{};
   socklen_t serverLength = 0;
+  std::string serverHost, serverPort;  // the same, as text, for queries over TCP
   // KESTRELON_DNS_SERVER was set but names no usable address: every query fails rather
   // than going to a server nobody asked for.
   bool badServer = false;
@@ -33,7 +35,8 @@ namespace {
 constexpr size_t kAnswerSize = 65536;
 
 // Splits "host:port" (an IPv6 host in brackets) into a socket address.
-bool ParseServer(const char* text, sockaddr_storage& out, socklen_t& length) {
+bool ParseServer(const char* text, sockaddr_storage& out, socklen_t& length, std::string& hostText,
+                 std::string& portText) {
   std::string value = text;
   size_t colon = value.rfind(':');
   if (colon == std::string::npos || colon == 0 || colon + 1 == value.size()) return false;
@@ -51,7 +54,47 @@ bool ParseServer(const char* text, sockaddr_storage& out, socklen_t& length) {
   std::memcpy(&out, list->ai_addr, list->ai_addrlen);
   length = list->ai_addrlen;
   freeaddrinfo(list);
+  hostText = host;
+  portText = port;
   return true;
+}
+
+bool IsTruncated(const unsigned char* message, size_t length) {
+  return length >= HFIXEDSZ && (message[2] & 0x02) != 0;
+}
+
+// Sends `query` over TCP (each message after its two-byte length) and reads the response,
+// all within `timeoutMs`. The response length, or -1.
+int ExchangeTcp(const std::string& host, const std::string& port, const unsigned char* query,
+                int queryLength, unsigned char* answer, int answerSize, uint32_t timeoutMs) {
+  uint32_t start = TickCount();
+  auto left = [&] {
+    uint32_t spent = TicksBetween(start, TickCount());
+    return spent >= timeoutMs ? 0u : timeoutMs - spent;
+  };
+  TcpConnection connection;
+  if (!connection.Connect(host, port, timeoutMs)) return -1;
+  std::string message;
+  message.push_back(static_cast<char>(queryLength >> 8));
+  message.push_back(static_cast<char>(queryLength & 0xff));
+  message.append(reinterpret_cast<const char*>(query), static_cast<size_t>(queryLength));
+  if (left() == 0 || !connection.SendAll(message, left())) return -1;
+  std::vector<unsigned char> received;
+  size_t wanted = 2;
+  while (received.size() < wanted) {
+    unsigned char buffer[4096];
+    long n = left() == 0 ? -1 : connection.Receive(reinterpret_cast<char*>(buffer), sizeof buffer, left());
+    if (n <= 0) return -1;
+    received.insert(received.end(), buffer, buffer + n);
+    if (received.size() >= 2) wanted = 2 + (size_t{received[0]} << 8 | received[1]);
+  }
+  size_t length = wanted - 2;
+  if (length < HFIXEDSZ || length > static_cast<size_t>(answerSize) || received[2] != query[0] ||
+      received[3] != query[1]) {
+    return -1;
+  }
+  std::memcpy(answer, received.data() + 2, length);
+  return static_cast<int>(length);
 }
 
 // Sends `query` over UDP to `server` and waits at most `timeoutMs` for the response with the
@@ -91,6 +134,8 @@ DnsAnswer ParseFirstHost(const unsigned char* message, size_t length, DnsRecordT
                          std::string& host) {
   host.clear();
   if (message == nullptr || length < HFIXEDSZ || length > 0xffff) return DnsAnswer::Failed;
+  // A truncated answer may lack the very records asked for: it proves nothing.
+  if (IsTruncated(message, length)) return DnsAnswer::Failed;
   ns_msg parsed;
   if (ns_initparse(message, static_cast<int>(length), &parsed) != 0) return DnsAnswer::Failed;
   int rcode = ns_msg_getflag(parsed, ns_f_rcode);
@@ -127,7 +172,8 @@ DnsResolver::~DnsResolver() = default;
 std::shared_ptr<DnsResolver> DnsResolver::Open() {
   auto impl = std::make_unique<Impl>();
   const char* server = std::getenv("KESTRELON_DNS_SERVER");
-  if (server != nullptr && *server != '\0' && !ParseServer(server, impl->server, impl->serverLength)) {
+  if (server != nullptr && *server != '\0' &&
+      !ParseServer(server, impl->server, impl->serverLength, impl->serverHost, impl->serverPort)) {
     impl->serverLength = 0;
     impl->badServer = true;
   }
@@ -153,8 +199,15 @@ DnsAnswer DnsResolver::QueryFirstHost(const std::string& name, DnsRecordType typ
                                    static_cast<int>(type), nullptr, 0, nullptr, query,
                                    sizeof query);
     if (queryLength > 0) {
+      uint32_t start = TickCount();
       length = ExchangeUdp(m_impl->server, m_impl->serverLength, query, queryLength,
                            answer.data(), static_cast<int>(answer.size()), timeoutMs);
+      // Too long for a datagram: asked again over TCP, as the system's resolver does.
+      uint32_t spent = TicksBetween(start, TickCount());
+      if (length > 0 && IsTruncated(answer.data(), static_cast<size_t>(length)) && spent < timeoutMs) {
+        length = ExchangeTcp(m_impl->serverHost, m_impl->serverPort, query, queryLength,
+                             answer.data(), static_cast<int>(answer.size()), timeoutMs - spent);
+      }
     }
   } else {
     // Bound the resolver's own waiting by the caller's time-out: one try per server.

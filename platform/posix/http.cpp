@@ -1,15 +1,20 @@
 // HTTP over libcurl's multi interface, shaped like WinINet: OpenUrl returns once the
-// final response's headers are in (its worker's wait bounds only that), and each Read
-// then waits at most the receive time-out for the next piece of the body.
+// final response's headers are in, and each Read then waits for the next piece of the body;
+// the fetch's one deadline bounds them all, and libcurl's own time-out ends the transfer
+// there too.
 #include "platform/http.h"
 
 #include <curl/curl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string_view>
 
+#include "platform/address_scope.h"
 #include "platform/time.h"
 #include "shared/ascii_text.h"
 
@@ -19,17 +24,34 @@ namespace {
 
 constexpr size_t kMaxKeptBody = 1 << 20;
 constexpr long kMaxRedirects = 10;
-// An abandoned transfer still ends by itself after this long.
-constexpr long kTransferLimitSeconds = 120;
-// Reads wait this long when the caller set no receive time-out.
-constexpr uint32_t kDefaultReceiveTimeoutMs = 30000;
 // Longest single wait for socket activity, so that a finished transfer is seen soon.
 constexpr int kPollSliceMs = 100;
+
+// Whether the link scan may connect to `address`.
+bool MayConnect(const sockaddr_storage& address, bool testLoopback) {
+  const uint8_t* bytes = nullptr;
+  size_t size = 0;
+  if (address.ss_family == AF_INET) {
+    bytes = reinterpret_cast<const uint8_t*>(&reinterpret_cast<const sockaddr_in&>(address).sin_addr);
+    size = 4;
+  } else if (address.ss_family == AF_INET6) {
+    bytes = reinterpret_cast<const uint8_t*>(&reinterpret_cast<const sockaddr_in6&>(address).sin6_addr);
+    size = 16;
+  }
+  return bytes != nullptr && (IsPublicAddress(bytes, size) || (testLoopback && IsTestLoopback(bytes, size)));
+}
+
+// Milliseconds left until `timeoutMs` after `start`.
+uint32_t Left(uint32_t start, uint32_t timeoutMs) {
+  uint32_t spent = TicksBetween(start, TickCount());
+  return spent >= timeoutMs ? 0 : timeoutMs - spent;
+}
 
 // One transfer with its handles; the body is kept, up to a cap, until Read takes it.
 class Transfer {
  public:
-  Transfer(const std::string& url, const std::string& agent) {
+  Transfer(const std::string& url, const std::string& agent, uint32_t timeoutMs, bool testLoopback)
+      : testLoopback_(testLoopback) {
     easy_ = curl_easy_init();
     multi_ = curl_multi_init();
     if (!easy_ || !multi_) return;
@@ -38,7 +60,12 @@ class Transfer {
     curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, kMaxRedirects);
     curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy_, CURLOPT_TIMEOUT, kTransferLimitSeconds);
+    curl_easy_setopt(easy_, CURLOPT_TIMEOUT_MS, static_cast<long>(std::max<uint32_t>(timeoutMs, 1)));
+    // Direct connections only, each checked as it is opened (a proxy would connect for us
+    // to addresses nobody checked).
+    curl_easy_setopt(easy_, CURLOPT_PROXY, "");
+    curl_easy_setopt(easy_, CURLOPT_OPENSOCKETFUNCTION, OnOpenSocket);
+    curl_easy_setopt(easy_, CURLOPT_OPENSOCKETDATA, this);
     curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy_, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
@@ -59,6 +86,7 @@ class Transfer {
   Transfer& operator=(const Transfer&) = delete;
 
   bool Started() const { return added_; }
+  bool Refused() const { return refused_; }
   bool HeadersDone() const { return headersDone_ || done_; }
   bool Done() const { return done_; }
   bool Failed() const { return done_ && result_ != CURLE_OK; }
@@ -119,6 +147,19 @@ class Transfer {
     result_ = result;
   }
 
+  // Every connection of the transfer, the redirects' included, to the address it will use.
+  static curl_socket_t OnOpenSocket(void* user, curlsocktype purpose, curl_sockaddr* address) {
+    auto* self = static_cast<Transfer*>(user);
+    sockaddr_storage target{};
+    if (purpose != CURLSOCKTYPE_IPCXN || address->addrlen > sizeof target) return CURL_SOCKET_BAD;
+    std::memcpy(&target, &address->addr, address->addrlen);
+    if (!MayConnect(target, self->testLoopback_)) {
+      self->refused_ = true;
+      return CURL_SOCKET_BAD;
+    }
+    return socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+  }
+
   // Header lines of every response on the way: interim (1xx) and followed redirects
   // (3xx with a Location) are passed over; the blank line after any other response's
   // headers ends the open.
@@ -156,6 +197,8 @@ class Transfer {
 
   CURL* easy_ = nullptr;
   CURLM* multi_ = nullptr;
+  bool testLoopback_ = false;
+  bool refused_ = false;
   bool added_ = false;
   bool headersDone_ = false;
   bool done_ = false;
@@ -169,9 +212,8 @@ class Transfer {
 
 class CurlResponse : public HttpResponse {
  public:
-  explicit CurlResponse(std::unique_ptr<Transfer> transfer) : transfer_(std::move(transfer)) {}
-
-  void SetReceiveTimeout(uint32_t milliseconds) override { receiveTimeoutMs_ = milliseconds; }
+  CurlResponse(std::unique_ptr<Transfer> transfer, uint32_t start, uint32_t timeoutMs)
+      : transfer_(std::move(transfer)), start_(start), timeoutMs_(timeoutMs) {}
 
   bool StatusCode(int& code) override {
     long status = transfer_->Status();
@@ -190,7 +232,7 @@ class CurlResponse : public HttpResponse {
   long Read(char* buffer, size_t size) override {
     if (size == 0) return 0;
     Transfer& t = *transfer_;
-    bool ready = t.RunUntil([&t] { return t.HasUnreadBody(); }, receiveTimeoutMs_);
+    bool ready = t.RunUntil([&t] { return t.HasUnreadBody(); }, Left(start_, timeoutMs_));
     if (t.HasUnreadBody()) return static_cast<long>(t.TakeBody(buffer, size));
     if (!ready || t.Failed()) return -1;  // nothing came in time, or the transfer broke off
     return 0;
@@ -198,25 +240,31 @@ class CurlResponse : public HttpResponse {
 
  private:
   std::unique_ptr<Transfer> transfer_;
-  uint32_t receiveTimeoutMs_ = kDefaultReceiveTimeoutMs;
+  uint32_t start_;
+  uint32_t timeoutMs_;
 };
 
 class CurlSession : public HttpSession {
  public:
-  explicit CurlSession(std::string agent) : agent_(std::move(agent)) {}
+  CurlSession(std::string agent, bool testLoopback) : agent_(std::move(agent)), testLoopback_(testLoopback) {}
 
-  std::unique_ptr<HttpResponse> OpenUrl(const std::string& url) override {
-    auto transfer = std::make_unique<Transfer>(url, agent_);
+  std::unique_ptr<HttpResponse> OpenUrl(const std::string& url, uint32_t timeoutMs, bool& refused) override {
+    refused = false;
+    uint32_t start = TickCount();
+    auto transfer = std::make_unique<Transfer>(url, agent_, timeoutMs, testLoopback_);
     if (!transfer->Started()) return nullptr;
     Transfer& t = *transfer;
-    t.RunUntil([&t] { return t.HeadersDone(); }, kTransferLimitSeconds * 1000);
-    // No response at all (refused, unresolved, cut off before the headers): no request.
-    if (!t.HeadersDone() || (t.Failed() && t.Status() == 0)) return nullptr;
-    return std::make_unique<CurlResponse>(std::move(transfer));
+    t.RunUntil([&t] { return t.HeadersDone(); }, Left(start, timeoutMs));
+    // No response at all (unresolved, cut off before the headers), or a hop that was
+    // refused: no request.
+    refused = t.Failed() && t.Refused();
+    if (!t.HeadersDone() || (t.Failed() && t.Status() == 0) || refused) return nullptr;
+    return std::make_unique<CurlResponse>(std::move(transfer), start, timeoutMs);
   }
 
  private:
   std::string agent_;
+  bool testLoopback_;
 };
 
 }  // namespace
@@ -226,7 +274,8 @@ std::shared_ptr<HttpSession> HttpSession::Open(const std::string& agent) {
   static bool ready = false;
   std::call_once(once, [] { ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
   if (!ready) return nullptr;
-  return std::make_shared<CurlSession>(agent);
+  const char* loopback = std::getenv("KESTRELON_LINK_SCAN_LOOPBACK");
+  return std::make_shared<CurlSession>(agent, loopback != nullptr && std::string_view(loopback) == "1");
 }
 
 }  // namespace platform

@@ -179,14 +179,14 @@ struct TcpListener::Impl {
 TcpListener::TcpListener() : m_impl(std::make_unique<Impl>()) {}
 TcpListener::~TcpListener() = default;
 
-bool TcpListener::Listen() {
+bool TcpListener::Listen(const std::string& ipv4) {
   Impl& l = *m_impl;
   if (l.fd >= 0) return false;
   int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_addr.s_addr = inet_addr(ipv4.c_str());
   address.sin_port = 0;
   socklen_t size = sizeof address;
   if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||

@@ -205,14 +205,14 @@ struct TcpListener::Impl {
 TcpListener::TcpListener() : m_impl(std::make_unique<Impl>()) {}
 TcpListener::~TcpListener() = default;
 
-bool TcpListener::Listen() {
+bool TcpListener::Listen(const std::string& ipv4) {
   Impl& l = *m_impl;
   if (l.socket != INVALID_SOCKET || !NetStartup()) return false;
   SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED);
   if (s == INVALID_SOCKET) return false;
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_addr.s_addr = inet_addr(ipv4.c_str());
   int size = sizeof address;
   l.event = WSACreateEvent();
   if (l.event == WSA_INVALID_EVENT ||

@@ -32,6 +32,8 @@ DnsZone TestZone() {
   zone.silent.insert("slow.test");
   zone.failing["broken.test"] = 2;    // server failure
   zone.failing["refusing.test"] = 5;  // refused
+  zone.mx["big.test"] = {"mx.big.test"};
+  zone.truncated.insert("big.test");  // too big for a datagram
   return zone;
 }
 
@@ -128,6 +130,29 @@ TEST_F(MxLookupTest, FailedQueriesProveNothingAndTheSenderExists) {
             platform::DnsAnswer::Failed);
 }
 
+TEST_F(MxLookupTest, TruncatedAnswersAreAskedAgainOverTcpOrProveNothing) {
+  SenderVerifier verifier(timeoutMs);
+  MailExchangerInfo info = verifier.LookupMailExchanger("big.test");
+  EXPECT_TRUE(info.found);
+  EXPECT_EQ(info.exchanger, "mx.big.test");
+  std::vector<testing::DnsQueryRecord> queries = dns->Queries();
+  ASSERT_EQ(queries.size(), 2u);
+  EXPECT_FALSE(queries[0].tcp);
+  EXPECT_TRUE(queries[1].tcp);
+
+  // A server that takes no TCP: the cut answer is a failed query, and the sender exists.
+  DnsZone udpOnly = TestZone();
+  udpOnly.answerTcp = false;
+  ScriptedDnsServer cut(udpOnly);
+  ASSERT_TRUE(cut.Listening());
+  testing::SetEnv("KESTRELON_DNS_SERVER", cut.Address().c_str());
+  SenderVerifier other(timeoutMs);
+  info = other.LookupMailExchanger("big.test");
+  EXPECT_TRUE(info.found);
+  EXPECT_EQ(info.exchanger, "");
+  EXPECT_EQ(cut.QueryCount("big.test", kNs), 0u);
+}
+
 TEST_F(MxLookupTest, VerifySenderEndToEnd) {
   ScriptedSmtpServer smtp({SmtpScript{}, [] {
                              SmtpScript script;
@@ -174,6 +199,9 @@ TEST(DnsAnswer, ResultCodesAndMalformedMessages) {
   EXPECT_EQ(platform::ParseFirstHost(servfail, sizeof servfail, DnsRecordType::MX, host), DnsAnswer::Failed);
   const unsigned char refused[] = {0x12, 0x34, 0x81, 0x85, 0, 0, 0, 0, 0, 0, 0, 0};
   EXPECT_EQ(platform::ParseFirstHost(refused, sizeof refused, DnsRecordType::MX, host), DnsAnswer::Failed);
+  // A cut answer, whatever it holds.
+  const unsigned char cut[] = {0x12, 0x34, 0x83, 0x80, 0, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(platform::ParseFirstHost(cut, sizeof cut, DnsRecordType::MX, host), DnsAnswer::Failed);
   // Header of a response with one answer that is not there.
   const unsigned char truncated[] = {0x12, 0x34, 0x81, 0x80, 0, 0, 0, 1, 0, 0, 0, 0};
   EXPECT_EQ(platform::ParseFirstHost(truncated, sizeof truncated, DnsRecordType::MX, host), DnsAnswer::Failed);

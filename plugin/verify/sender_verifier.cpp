@@ -9,6 +9,7 @@
 #include "platform/time.h"
 #include "platform/worker.h"
 #include "plugin/verify/smtp_session.h"
+#include "shared/ascii_text.h"
 
 namespace kestrelon {
 namespace {
@@ -32,9 +33,7 @@ void LowerInPlace(std::string& text, size_t from) {
 }
 
 bool HasControlCharacter(std::string_view text) {
-  return std::any_of(text.begin(), text.end(), [](char c) {
-    return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
-  });
+  return std::any_of(text.begin(), text.end(), IsAsciiControl);
 }
 
 void PrepareTable(auto& table) {
@@ -53,7 +52,7 @@ struct ProbeResult {
 ProbeResult RunProbe(SmtpSession& session, const std::string& host, const std::string& address,
                      const std::string& mailFrom, uint32_t timeoutMs) {
   ProbeResult result;
-  if (!session.Connect(host, timeoutMs, timeoutMs)) {
+  if (!session.Connect(host, timeoutMs, timeoutMs + kWorkerGraceMs)) {
     result.exchangerUnusable = true;
     return result;
   }
@@ -66,13 +65,18 @@ ProbeResult RunProbe(SmtpSession& session, const std::string& host, const std::s
   }
   constexpr std::string_view kRcpt = "RCPT TO:<";
   constexpr std::string_view kRcptEnd = ">\r\n";
+  bool asked = false;
   if (kRcpt.size() + address.size() + kRcptEnd.size() > kSmtpMaxCommand) {
     // Too long to be asked: no mail system takes such an address.
     result.exists = false;
   } else if (FormatSmtpCommand(kRcpt, address, kRcptEnd, command)) {
     result.exists = session.Command(command, "550", true);
+    asked = true;
   }
-  session.Command("QUIT\r\n", "221", false);
+  // A refusal counts only when the dialogue was in step to its end: QUIT answered as QUIT is
+  // answered. Otherwise the "550" may have been a reply to something else.
+  bool closedInStep = session.Command("QUIT\r\n", "221", false);
+  if (asked && !closedInStep) result.exists = true;
   session.Close();
   return result;
 }
@@ -113,7 +117,7 @@ MailExchangerInfo SenderVerifier::LookupMailExchanger(const std::string& domain)
   // The queries may run a little longer than the wait, so that a server that stays silent
   // always shows as a wait that ran out (the domain then counts as known), never as a
   // failed query racing the wait; an abandoned worker still ends soon after.
-  uint32_t budgetMs = timeoutMs + kQueryGraceMs;
+  uint32_t budgetMs = timeoutMs + kWorkerGraceMs;
   auto looked = platform::RunWithTimeout<MailExchangerInfo>(
       [query = m_dnsQuery, current, budgetMs]() mutable {
         using platform::DnsAnswer;

@@ -45,8 +45,11 @@ inline constexpr std::string_view kMailFromLocalPart = "verify";
 
 // Connect time-out of the availability test, which also bounds its greeting and HELO reply.
 inline constexpr uint32_t kAvailabilityTimeoutMs = 1000;
-// How much longer than the wait the DNS queries of a lookup may take (see LookupMailExchanger).
-inline constexpr uint32_t kQueryGraceMs = 1000;
+// How much longer than the wait a worker's own time-outs run: the DNS queries of a lookup and
+// the replies of a probe. A server that stays silent then always shows as a wait that ran
+// out, never as a failure racing the wait; a worker given up on still ends soon after (a
+// probe's at once, its connection being closed).
+inline constexpr uint32_t kWorkerGraceMs = 1000;
 
 class SenderVerifier {
  public:

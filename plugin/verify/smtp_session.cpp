@@ -3,42 +3,17 @@
 #include <array>
 
 #include "platform/net.h"
+#include "platform/time.h"
+#include "shared/ascii_text.h"
 
 namespace kestrelon {
-namespace {
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool ContainsLowered(std::string_view text, std::string_view word) {
-  if (word.size() > text.size()) return false;
-  for (size_t i = 0; i + word.size() <= text.size(); ++i) {
-    size_t j = 0;
-    while (j < word.size() && LowerAscii(text[i + j]) == word[j]) ++j;
-    if (j == word.size()) return true;
-  }
-  return false;
-}
-
-}  // namespace
-
-bool SmtpReplyHasCode(std::string_view reply, std::string_view code) {
-  return code.size() >= 3 && reply.size() >= 3 && reply.substr(0, 3) == code.substr(0, 3);
-}
-
-bool SmtpRcptReplySaysExists(std::string_view reply) {
-  if (!SmtpReplyHasCode(reply, "550")) return true;
-  for (std::string_view word : {"spam", "dynamic", "reject"}) {
-    if (ContainsLowered(reply, word)) return true;
-  }
-  return false;
-}
 
 bool FormatSmtpCommand(std::string_view verb, std::string_view argument, std::string_view tail,
                        std::string& command) {
   command.clear();
   if (verb.size() + argument.size() + tail.size() > kSmtpMaxCommand) return false;
   for (char c : argument) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
+    if (IsAsciiControl(c)) return false;
   }
   command.reserve(verb.size() + argument.size() + tail.size());
   command.append(verb).append(argument).append(tail);
@@ -66,32 +41,57 @@ bool SmtpSession::Connect(const std::string& host, uint32_t connectTimeoutMs,
   }
   m_replyTimeoutMs = replyTimeoutMs;
   m_reply.clear();
-  if (platform::NetStartup() && connection->Connect(host, m_service, connectTimeoutMs)) {
-    std::array<char, kSmtpReplySize> buffer;
-    long received = connection->Receive(buffer.data(), buffer.size(), replyTimeoutMs);
-    if (received > 0) m_reply.assign(buffer.data(), static_cast<size_t>(received));
-    if (received > 0 && SmtpReplyHasCode(m_reply, "220")) {
-      std::string name = platform::HostName();
-      std::string helo;
-      if (!name.empty() && FormatSmtpCommand("HELO ", name, "\r\n", helo) && Exchange(helo) &&
-          SmtpReplyHasCode(m_reply, "250")) {
-        return true;
-      }
+  m_received.clear();
+  m_outOfStep = false;
+  if (platform::NetStartup() && connection->Connect(host, m_service, connectTimeoutMs) &&
+      ReceiveReply(*connection) && SmtpReplyHasCode(m_reply, "220")) {
+    std::string name = platform::HostName();
+    std::string helo;
+    if (!name.empty() && FormatSmtpCommand("HELO ", name, "\r\n", helo) && Exchange(helo) &&
+        SmtpReplyHasCode(m_reply, "250")) {
+      return true;
     }
   }
   Close();
   return false;
 }
 
+bool SmtpSession::ReceiveReply(platform::TcpConnection& connection) {
+  m_reply.clear();
+  uint32_t start = platform::TickCount();
+  for (;;) {
+    SmtpReplyEnd end = FindSmtpReplyEnd(m_received);
+    if (end.scan == SmtpReplyScan::Complete) {
+      m_reply = m_received.substr(0, end.length);
+      m_received.erase(0, end.length);
+      // Anything after the last line was sent unasked.
+      if (!m_received.empty()) m_outOfStep = true;
+      return true;
+    }
+    if (end.scan == SmtpReplyScan::Malformed) break;
+    uint32_t spent = platform::TicksBetween(start, platform::TickCount());
+    if (spent >= m_replyTimeoutMs) break;
+    std::array<char, kSmtpReceiveSize> buffer;
+    long received = connection.Receive(buffer.data(), buffer.size(), m_replyTimeoutMs - spent);
+    if (received <= 0) break;
+    m_received.append(buffer.data(), static_cast<size_t>(received));
+  }
+  m_outOfStep = true;
+  return false;
+}
+
 bool SmtpSession::Exchange(std::string_view command) {
   m_reply.clear();
   auto connection = Current();
-  if (!connection || !connection->SendAll(command, m_replyTimeoutMs)) return false;
-  std::array<char, kSmtpReplySize> buffer;
-  long received = connection->Receive(buffer.data(), buffer.size(), m_replyTimeoutMs);
-  if (received <= 0) return false;
-  m_reply.assign(buffer.data(), static_cast<size_t>(received));
-  return true;
+  if (!connection || m_outOfStep) return false;
+  // Nothing may be waiting before a command is sent: a server that talks unasked would have
+  // its words taken for the answer.
+  std::array<char, kSmtpReceiveSize> stray;
+  if (connection->Receive(stray.data(), stray.size(), 0) >= 0) {
+    m_outOfStep = true;
+    return false;
+  }
+  return connection->SendAll(command, m_replyTimeoutMs) && ReceiveReply(*connection);
 }
 
 bool SmtpSession::Command(std::string_view command, std::string_view expectedCode,

@@ -1,5 +1,5 @@
-// One SMTP connection of the sender check: connect with greeting and HELO, single-reply
-// commands, close.
+// One SMTP connection of the sender check: connect with greeting and HELO, one command and
+// its whole reply at a time, close.
 #pragma once
 
 #include <cstddef>
@@ -9,24 +9,18 @@
 #include <string>
 #include <string_view>
 
+#include "plugin/verify/smtp_reply.h"
+
 namespace platform {
 class TcpConnection;
 }
 
 namespace kestrelon {
 
-// Each reply is one receive of at most this many bytes.
-inline constexpr size_t kSmtpReplySize = 1000;
+// Each receive takes at most this many bytes; a reply may need several (smtp_reply.h).
+inline constexpr size_t kSmtpReceiveSize = 1000;
 // The longest command that is formed and sent, line end included.
 inline constexpr size_t kSmtpMaxCommand = 1001;
-
-// True when `reply` begins with the three characters of `code`.
-bool SmtpReplyHasCode(std::string_view reply, std::string_view code);
-
-// The judgement of a RCPT TO reply: false (the mailbox does not exist) only for a reply that
-// begins with "550" and, lower-cased, names none of "spam", "dynamic", "reject"; such words
-// concern the asking machine rather than the mailbox.
-bool SmtpRcptReplySaysExists(std::string_view reply);
 
 // Formats "<verb><argument><tail>" into `command`; false when it would be longer than
 // kSmtpMaxCommand or the argument holds a control character (it would break the line).
@@ -43,14 +37,18 @@ class SmtpSession {
   SmtpSession& operator=(const SmtpSession&) = delete;
 
   // Connects to `host` on the session's service, receives the greeting ("220") and sends
-  // HELO with the local host name ("250"). Every reply is awaited at most `replyTimeoutMs`.
-  // False when a connection is already open (it is left alone) or on any failure (the
-  // connection is then closed).
+  // HELO with the local host name ("250"). Each whole reply, however many pieces it comes
+  // in, is awaited at most `replyTimeoutMs`. False when a connection is already open (it is
+  // left alone) or on any failure (the connection is then closed).
   bool Connect(const std::string& host, uint32_t connectTimeoutMs, uint32_t replyTimeoutMs);
 
-  // Sends `command` and receives one reply. Without the reject-word check: true when both
-  // worked and the reply begins with `expectedCode`. With it: the RCPT TO judgement, where
+  // Sends `command` and receives its whole reply. Without the reject-word check: true when
+  // both worked and the reply's code is `expectedCode`. With it: the RCPT TO judgement, where
   // every failure counts as "exists" (true).
+  //
+  // The dialogue must stay in step: bytes that arrived before the command was sent, or that
+  // follow a reply's last line, answer nothing that was asked, and from then on every command
+  // fails.
   bool Command(std::string_view command, std::string_view expectedCode, bool checkRejectWords);
 
   // Shuts the connection down in both directions and lets it go; nothing when none is open.
@@ -61,12 +59,15 @@ class SmtpSession {
 
   bool IsOpen() const;
 
-  // The bytes of the last reply received.
+  // The last whole reply received.
   const std::string& LastReply() const { return m_reply; }
 
  private:
   std::shared_ptr<platform::TcpConnection> Current() const;
-  // One send and one receive; the reply lands in m_reply. False on a failure of either.
+  // Receives one whole reply into m_reply, within the reply time-out. False on a failure, a
+  // time-out or bytes that are no reply; the session is then out of step.
+  bool ReceiveReply(platform::TcpConnection& connection);
+  // Sends one command and receives its reply. False on a failure of either.
   bool Exchange(std::string_view command);
 
   const std::string m_service;
@@ -75,6 +76,8 @@ class SmtpSession {
   std::shared_ptr<platform::TcpConnection> m_connection;
   bool m_abandoned = false;
   std::string m_reply;
+  std::string m_received;  // bytes received and not yet part of a reply
+  bool m_outOfStep = false;
 };
 
 }  // namespace kestrelon

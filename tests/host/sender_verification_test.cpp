@@ -18,6 +18,9 @@ class SenderVerificationTest : public HostTest {
     DnsZone zone;
     zone.mx["maker.test"] = {"127.0.0.1"};
     zone.mx["offers-daily.example"] = {"127.0.0.1"};
+    for (const char* domain : {"split.example", "unasked.example", "blocked.example", "cut.example"})
+      zone.mx[domain] = {"127.0.0.1"};
+    zone.truncated.insert("cut.example");
     dns_ = std::make_unique<ScriptedDnsServer>(zone);
     ASSERT_TRUE(dns_->Listening());
     SmtpScript unknownUser;
@@ -35,9 +38,10 @@ class SenderVerificationTest : public HostTest {
     UnsetEnv("KESTRELON_MAKER_DOMAIN");
   }
 
-  bool StartVerifying() {
+  bool StartVerifying() { return StartVerifying(*smtp_); }
+  bool StartVerifying(const ScriptedSmtpServer& smtp) {
     HostOptions options = Options();
-    options.verifier.smtpService = smtp_->Service();
+    options.verifier.smtpService = smtp.Service();
     if (!StartPlugin(window_, options)) return false;
     Data().settings->checkSmtp = 5000;
     Data().settings->archiveSpam = 1;
@@ -69,6 +73,32 @@ TEST_F(SenderVerificationTest, MissingSenderIsRelearntAsSpamArchivedAndDeleted) 
   EXPECT_EQ(archived.size(), 1u);
   std::vector<std::string> lines = smtp_->Lines();
   EXPECT_NE(std::find(lines.begin(), lines.end(), "RCPT TO:<nobody@offers-daily.example>"), lines.end());
+}
+
+TEST_F(SenderVerificationTest, ServersAtFaultDeleteNoMail) {
+  // One connection each, in the order of the mails: a HELO reply in two pieces and our
+  // MAIL FROM refused; lines nobody asked for after MAIL FROM; a block on the asking
+  // machine; and, for a domain whose DNS answer is cut short, the exchanger found over TCP.
+  SmtpScript splitHelo;
+  splitHelo.helo = std::string("250-mx.test\r\n") + kSmtpPause + "250 at your service\r\n";
+  splitHelo.mailFrom = "550 5.7.1 Access denied\r\n";
+  SmtpScript unasked;
+  unasked.mailFrom = std::string("250 sender ok\r\n") + kSmtpPause + "550-5.1.1 no such user\r\n550-5.1.1 no such user\r\n";
+  SmtpScript blocked;
+  blocked.rcptTo = "550 5.7.1 Service unavailable; client host [192.0.2.9] blocked using bl.example\r\n";
+  ScriptedSmtpServer smtp({SmtpScript{}, splitHelo, unasked, blocked, SmtpScript{}});
+  ASSERT_TRUE(smtp.Listening());
+  client::MailStore store = MakeStore();
+  for (int i = 0; i < 2; ++i) store.Deliver(HamMail(i));
+  ASSERT_TRUE(StartVerifying(smtp));
+  Pass();
+  for (const char* sender : {"a@split.example", "b@unasked.example", "c@blocked.example", "d@cut.example"})
+    store.Deliver(Mail(std::string("Someone <") + sender + ">", "Hello again"));
+  log_.clear();
+  Pass();
+  EXPECT_TRUE(log_.empty());
+  EXPECT_EQ(store.List(client::Folder::Inbox).size(), 6u);
+  EXPECT_EQ(smtp.Connections(), 5);
 }
 
 TEST_F(SenderVerificationTest, OfflineOrVerificationOffChecksNoSender) {

@@ -4,6 +4,7 @@
 // lower-cased it.
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -61,7 +62,12 @@ int main(int argc, char** argv) {
   if (addresses.empty()) return Usage("no address given");
 
   uint32_t timeoutMs = seconds * 1000;
-  kestrelon::SenderVerifier verifier(timeoutMs);
+  kestrelon::SenderVerifierOptions verifierOptions;
+  // For tests against a mail server on another port than 25.
+  if (const char* port = std::getenv("KESTRELON_SMTP_PORT"); port != nullptr && *port != '\0') {
+    verifierOptions.smtpService = port;
+  }
+  kestrelon::SenderVerifier verifier(timeoutMs, verifierOptions);
   for (std::string& address : addresses) {
     bool exists = verifier.VerifySender(address);
     std::printf("%s\t%s\n", exists ? "exists" : "missing", address.c_str());

@@ -1,6 +1,7 @@
 #include "Lexisift/engine/test_support/scripted_http_server.h"
 
 #include "platform/time.h"
+#include "plugin/verify/test_servers/test_env.h"
 
 #include <algorithm>
 #include <string_view>
@@ -12,9 +13,11 @@ constexpr uint32_t kPollMs = 20;
 constexpr uint32_t kLifetimeMs = 60000;
 }  // namespace
 
-ScriptedHttpServer::ScriptedHttpServer(HttpAnswer answer) : answer_(std::move(answer)) {
+ScriptedHttpServer::ScriptedHttpServer(HttpAnswer answer, std::string address)
+    : answer_(std::move(answer)), address_(std::move(address)) {
+  if (address_ == "127.0.0.1") SetEnv("KESTRELON_LINK_SCAN_LOOPBACK", "1");
   platform::NetStartup();
-  if (listener_.Listen()) {
+  if (listener_.Listen(address_)) {
     port_ = listener_.Port();
     thread_ = std::thread(&ScriptedHttpServer::Run, this);
   }
@@ -26,7 +29,7 @@ ScriptedHttpServer::~ScriptedHttpServer() {
 }
 
 std::string ScriptedHttpServer::Url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + path;
+  return "http://" + address_ + ":" + std::to_string(port_) + path;
 }
 
 int ScriptedHttpServer::Requests() const {

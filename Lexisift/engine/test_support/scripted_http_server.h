@@ -1,6 +1,7 @@
-// A scripted HTTP server on 127.0.0.1 for tests: every request gets the same answer,
-// optionally after a delay and with its body trickling in; it records the request lines and stops by itself when
-// destroyed (or after a minute).
+// A scripted HTTP server on a loopback address for tests: every request gets the same answer,
+// optionally after a delay and with its body trickling in; it records the request lines and
+// stops by itself when destroyed (or after a minute). Creating one on 127.0.0.1 lets the link
+// scan reach that address (KESTRELON_LINK_SCAN_LOOPBACK=1, read when a scanner first fetches).
 #pragma once
 
 #include "platform/net.h"
@@ -26,11 +27,12 @@ struct HttpAnswer {
 
 class ScriptedHttpServer {
  public:
-  explicit ScriptedHttpServer(HttpAnswer answer);
+  explicit ScriptedHttpServer(HttpAnswer answer, std::string address = "127.0.0.1");
   ~ScriptedHttpServer();
 
-  // "http://127.0.0.1:<port>" followed by `path`.
+  // "http://<address>:<port>" followed by `path`.
   std::string Url(const std::string& path = "/") const;
+  uint16_t Port() const { return port_; }
   int Requests() const;
   std::vector<std::string> RequestLines() const;
 
@@ -39,6 +41,7 @@ class ScriptedHttpServer {
   void Serve(platform::TcpConnection& connection);
 
   HttpAnswer answer_;
+  std::string address_;
   platform::TcpListener listener_;
   uint16_t port_ = 0;
   std::atomic<bool> stop_{false};

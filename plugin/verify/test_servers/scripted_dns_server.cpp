@@ -57,19 +57,32 @@ std::string Lower(std::string text) {
 }  // namespace
 
 ScriptedDnsServer::ScriptedDnsServer(DnsZone zone) : m_zone(std::move(zone)) {
-  m_fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (m_fd < 0) return;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  if (bind(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      getsockname(m_fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-    close(m_fd);
-    m_fd = -1;
-    return;
+  // A port that is free for both protocols.
+  for (int attempt = 0; attempt < 20 && m_port == 0; ++attempt) {
+    int udp = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int tcp = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    bool bound = udp >= 0 && tcp >= 0 &&
+                 bind(udp, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                 getsockname(udp, reinterpret_cast<sockaddr*>(&address), &size) == 0 &&
+                 bind(tcp, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(tcp, 8) == 0;
+    if (!bound) {
+      if (udp >= 0) close(udp);
+      if (tcp >= 0) close(tcp);
+      continue;
+    }
+    m_fd = udp;
+    m_tcpFd = tcp;
+    m_port = ntohs(address.sin_port);
   }
-  m_port = ntohs(address.sin_port);
+  if (m_port == 0) return;
+  if (!m_zone.answerTcp) {
+    close(m_tcpFd);
+    m_tcpFd = -1;
+  }
   m_thread = std::thread(&ScriptedDnsServer::Run, this);
 }
 
@@ -77,6 +90,7 @@ ScriptedDnsServer::~ScriptedDnsServer() {
   m_stop = true;
   if (m_thread.joinable()) m_thread.join();
   if (m_fd >= 0) close(m_fd);
+  if (m_tcpFd >= 0) close(m_tcpFd);
 }
 
 std::string ScriptedDnsServer::Address() const { return "127.0.0.1:" + std::to_string(m_port); }
@@ -96,21 +110,50 @@ size_t ScriptedDnsServer::QueryCount(const std::string& name, uint16_t type) con
 void ScriptedDnsServer::Run() {
   uint32_t started = platform::TickCount();
   while (!m_stop && platform::TicksBetween(started, platform::TickCount()) < kLifetimeMs) {
-    pollfd pfd{m_fd, POLLIN, 0};
-    if (poll(&pfd, 1, 20) <= 0) continue;
+    pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_tcpFd, POLLIN, 0}};
+    if (poll(fds, m_tcpFd >= 0 ? 2 : 1, 20) <= 0) continue;
+    if (m_tcpFd >= 0 && fds[1].revents != 0) ServeTcp();
+    if (fds[0].revents == 0) continue;
     unsigned char query[512];
     sockaddr_storage from{};
     socklen_t fromLength = sizeof from;
     ssize_t n = recvfrom(m_fd, query, sizeof query, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
     if (n <= 0) continue;
-    std::vector<unsigned char> answer = Answer(query, static_cast<size_t>(n));
+    std::vector<unsigned char> answer = Answer(query, static_cast<size_t>(n), false);
     if (!answer.empty()) {
       sendto(m_fd, answer.data(), answer.size(), 0, reinterpret_cast<sockaddr*>(&from), fromLength);
     }
   }
 }
 
-std::vector<unsigned char> ScriptedDnsServer::Answer(const unsigned char* query, size_t length) {
+// One query over TCP: its two-byte length, the message; the answer likewise.
+void ScriptedDnsServer::ServeTcp() {
+  int fd = accept4(m_tcpFd, nullptr, nullptr, SOCK_CLOEXEC);
+  if (fd < 0) return;
+  std::vector<unsigned char> query;
+  size_t wanted = 2;
+  while (query.size() < wanted) {
+    pollfd pfd{fd, POLLIN, 0};
+    unsigned char buffer[512];
+    if (poll(&pfd, 1, 1000) <= 0) break;
+    ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+    if (n <= 0) break;
+    query.insert(query.end(), buffer, buffer + n);
+    if (query.size() >= 2) wanted = 2 + (size_t{query[0]} << 8 | query[1]);
+  }
+  if (query.size() >= wanted && wanted > 2) {
+    std::vector<unsigned char> answer = Answer(query.data() + 2, wanted - 2, true);
+    if (!answer.empty()) {
+      std::vector<unsigned char> out;
+      Put16(out, static_cast<uint16_t>(answer.size()));
+      out.insert(out.end(), answer.begin(), answer.end());
+      send(fd, out.data(), out.size(), MSG_NOSIGNAL);
+    }
+  }
+  close(fd);
+}
+
+std::vector<unsigned char> ScriptedDnsServer::Answer(const unsigned char* query, size_t length, bool tcp) {
   if (length < 12) return {};
   // The question: labels, then type and class.
   std::string name;
@@ -128,7 +171,7 @@ std::vector<unsigned char> ScriptedDnsServer::Answer(const unsigned char* query,
   name = Lower(name);
   {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_queries.push_back({name, type});
+    m_queries.push_back({name, type, tcp});
   }
   if (m_zone.silent.count(name)) return {};
 
@@ -162,9 +205,11 @@ std::vector<unsigned char> ScriptedDnsServer::Answer(const unsigned char* query,
   auto failing = m_zone.failing.find(name);
   if (failing != m_zone.failing.end()) records.clear();
   uint16_t rcode = failing != m_zone.failing.end() ? failing->second : known ? 0 : 3;  // NXDOMAIN when unknown
+  bool cut = !tcp && m_zone.truncated.count(name) > 0;
+  if (cut) records.clear();
 
   std::vector<unsigned char> out(query, query + 2);  // id
-  uint16_t flags = 0x8180 | rcode;                 // response, recursion available
+  uint16_t flags = 0x8180 | rcode | (cut ? 0x0200 : 0);  // response, recursion available
   Put16(out, flags);
   Put16(out, 1);
   Put16(out, static_cast<uint16_t>(records.size()));

@@ -1,7 +1,7 @@
-// A scripted DNS responder on 127.0.0.1 (UDP) for tests on Linux: it answers MX and NS
-// queries from a small zone, says NXDOMAIN for names it does not know, stays silent for the
-// names it is told to, fails others with a given result code, records every query, and stops
-// by itself when destroyed.
+// A scripted DNS responder on 127.0.0.1 (UDP, and TCP on the same port) for tests on Linux:
+// it answers MX and NS queries from a small zone, says NXDOMAIN for names it does not know,
+// stays silent for the names it is told to, fails others with a given result code, cuts the
+// datagram answers of others short, records every query, and stops by itself when destroyed.
 #pragma once
 
 #include <atomic>
@@ -21,11 +21,14 @@ struct DnsZone {
   std::set<std::string> aliasFirst;  // MX answers of these names begin with a CNAME record
   std::set<std::string> silent;      // queries for these names get no answer
   std::map<std::string, uint8_t> failing;  // these names get this result code (2, 5, ...)
+  std::set<std::string> truncated;  // UDP answers of these: the truncation bit, no records
+  bool answerTcp = true;            // whether queries over TCP are taken at all
 };
 
 struct DnsQueryRecord {
   std::string name;
   uint16_t type = 0;
+  bool tcp = false;
 };
 
 class ScriptedDnsServer {
@@ -41,10 +44,12 @@ class ScriptedDnsServer {
 
  private:
   void Run();
-  std::vector<unsigned char> Answer(const unsigned char* query, size_t length);
+  void ServeTcp();
+  std::vector<unsigned char> Answer(const unsigned char* query, size_t length, bool tcp);
 
   DnsZone m_zone;
   int m_fd = -1;
+  int m_tcpFd = -1;
   uint16_t m_port = 0;
   std::atomic<bool> m_stop{false};
   mutable std::mutex m_mutex;

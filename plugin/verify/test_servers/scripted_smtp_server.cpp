@@ -69,13 +69,19 @@ void ScriptedSmtpServer::Run() {
       ++m_connections;
     }
     bool silent = false;
-    // Sends a scripted reply; an empty one turns the server silent.
+    // Sends a scripted reply, in pieces where it pauses; an empty one turns the server silent.
     auto reply = [&](const std::string& text) {
       if (text.empty()) {
         silent = true;
         return;
       }
-      client->SendAll(text, 1000);
+      size_t from = 0;
+      for (size_t pause; (pause = text.find(kSmtpPause, from)) != std::string::npos;) {
+        client->SendAll(std::string_view(text).substr(from, pause - from), 1000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(script.pauseMs));
+        from = pause + std::char_traits<char>::length(kSmtpPause);
+      }
+      client->SendAll(std::string_view(text).substr(from), 1000);
     };
     reply(script.greeting);
     std::string pending;
@@ -104,7 +110,7 @@ void ScriptedSmtpServer::Run() {
           while (!expired() && platform::TicksBetween(asked, platform::TickCount()) < script.rcptDelayMs) {
             std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
           }
-          reply(script.rcptTo);
+          for (int i = 0; i < script.rcptRepeat && !expired(); ++i) reply(script.rcptTo);
         } else if (HasVerb(line, "QUIT")) {
           reply(script.quit);
           open = false;

@@ -11,6 +11,9 @@
 
 namespace kestrelon::testing {
 
+// Inside a scripted reply: what comes before is sent at once, the rest a moment later.
+inline constexpr char kSmtpPause[] = "<pause>";
+
 // Replies of one connection. An empty reply means: from here on say nothing and hold the
 // connection open until the client closes it.
 struct SmtpScript {
@@ -20,8 +23,11 @@ struct SmtpScript {
   std::string rcptTo = "250 recipient ok\r\n";
   std::string quit = "221 bye\r\n";
   std::string other = "502 command not implemented\r\n";
-  // The reply to RCPT TO comes this late.
+  // The reply to RCPT TO comes this late, and is sent this many times over.
   uint32_t rcptDelayMs = 0;
+  int rcptRepeat = 1;
+  // The moment of kSmtpPause.
+  uint32_t pauseMs = 300;
 };
 
 class ScriptedSmtpServer {
