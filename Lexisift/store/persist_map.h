@@ -156,8 +156,15 @@ class CPersistMap {
   void Commit(Batch& batch, uint64_t end);
   void WritePatches(std::vector<Patch>& patches);
   void Apply(const TokenTable& tokens, bool flag, Op op);
+  void RememberLookup(const Place& place);
 
   PageCache cache_{file_};  // lookups and updates after opening go through it
+  // The places that lookups found since the file last changed, in order: a processed
+  // mail is scored token by token and then learned, and its update need not look the
+  // same tokens up again.
+  static constexpr size_t kMaxRememberedLookups = 1 << 16;
+  std::vector<Place> lookups_;
+  uint64_t lookupsGeneration_ = 0;
 };
 
 }  // namespace kestrelon

@@ -495,3 +495,28 @@ TEST(PersistMap, EachUpdateIsInTheFileWhenItReturns) {
     EXPECT_EQ(map.GetItem("t7").ham, 5);
   }
 }
+
+// A processed mail is looked up token by token, then learned: the update may use what
+// the lookups found only while the file is still as they found it.
+TEST(PersistMap, UpdateAfterLookupsFindsTheFileAsItIs) {
+  ScratchDir dir;
+  std::string path = dir.File("k.dat");
+  ReferenceFile model;
+  CPersistMap map(path);
+  for (int mail = 0; mail < 30; ++mail) {
+    TokenTable t;
+    for (int k = 0; k < 20; ++k) t.Add("t" + std::to_string((mail * 7 + k * 3) % 41));
+    if (mail % 3 == 2) map.GetItem("t1");  // lookups that are not the mail's, in its place
+    t.ForEach([&](const TokenTable::Entry& e) { map.GetItem(e.key); });
+    if (mail % 3 == 1) {  // the file changes between the lookups and the update
+      std::string key = "t" + std::to_string(mail * 7 % 41);  // the mail's first token
+      MapItem item = MapItem::FromKey(key);
+      item.ham = 1000 + mail;
+      map.SetItem(item);
+      model.Put(key, item.ham, 0);
+    }
+    map.AddItems(t, mail % 2 == 0);
+    model.Apply(t, 0, mail % 2 == 0);
+    ASSERT_TRUE(ReadAll(path) == model.Bytes()) << "mail " << mail;
+  }
+}
