@@ -177,23 +177,24 @@ bool StandInPass(const fs::path& folder, const std::set<uint32_t>& spamIds, Stan
     kestrelon::MailSession session((folder / "Kestrelon.msg").string());
     session.AttachInboxReader(
         std::make_unique<kestrelon::DbxReader>(MailStore(folder.string()).FilePath(Folder::Inbox)));
+    std::vector<std::string> spam;
     for (;;) {
       Stopwatch next;
       MapiMessage* message = session.NextNewMessage(false);
-      // The call that ends the pass carries out the queued deletions.
-      next.AddTo(message ? times.enumerate : times.remove);
+      next.AddTo(times.enumerate);
       if (!message) break;
       Stopwatch read;
       std::string header, body;
       kestrelon::GetMessageContent(session.InboxReader(), message, header, body);
       read.AddTo(times.read);
       ++times.seen;
-      if (spamIds.count(message->ulReserved)) {
-        session.QueueDeletion();
-        ++times.deleted;
-      }
+      if (spamIds.count(message->ulReserved)) spam.push_back(std::to_string(message->ulReserved));
       session.FreeMessage(message);
     }
+    // Deleted at the end of the pass, as the pipeline does.
+    Stopwatch remove;
+    for (const std::string& id : spam) times.deleted += session.DeleteMessage(id) == SUCCESS_SUCCESS ? 1 : 0;
+    remove.AddTo(times.remove);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "pipeline: stand-in pass failed: %s\n", e.what());
     return false;

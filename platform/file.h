@@ -9,9 +9,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace platform {
+
+namespace memory_files {
+class Handle;
+}
 
 enum class Access { Read, ReadWrite };
 
@@ -29,6 +34,12 @@ enum class OpenError {
   InUse,     // another handle's share mode, or this open's, forbids it
   Exists,    // CreateNew: something already has the name
   Other,
+};
+
+enum class LockResult {
+  Locked,
+  Busy,    // another handle holds an overlapping lock
+  Failed,  // the request itself failed
 };
 
 enum class Disposition {
@@ -52,6 +63,10 @@ class File {
   // handles forbid it. `randomAccess` is a caching hint only.
   bool Open(const std::string& path, Access access, unsigned share, Disposition disposition,
             bool randomAccess = false);
+  // As Open, but while other handles' share modes forbid the open (OpenError::InUse) it
+  // tries again, for at most `waitMs` milliseconds.
+  bool OpenWaiting(const std::string& path, Access access, unsigned share, Disposition disposition,
+                   bool randomAccess, uint32_t waitMs);
   bool IsOpen() const;
   void Close();
   // Why the last Open failed.
@@ -78,6 +93,10 @@ class File {
   // Exclusive lock of [offset, offset + length); waits while another handle holds an
   // overlapping lock. Only handles opened with write access can lock.
   bool Lock(uint64_t offset, uint64_t length);
+  // The same without waiting: Busy when another handle holds an overlapping lock.
+  LockResult TryLock(uint64_t offset, uint64_t length);
+  // Waits at most `waitMs` milliseconds for the lock.
+  LockResult LockWithin(uint64_t offset, uint64_t length, uint32_t waitMs);
   bool Unlock(uint64_t offset, uint64_t length);
 
  private:
@@ -92,6 +111,8 @@ class File {
   // flushes and truncations are counted, under this path.
   bool watched_ = false;
   std::string path_;
+  // A file of a folder kept in memory (memory_files.h) instead of a system handle.
+  std::shared_ptr<memory_files::Handle> memory_;
 };
 
 // Copies `from` to `to`, replacing `to` if it exists. The copy appears at `to` whole or

@@ -61,8 +61,8 @@ Control* Map(const std::string& controlFile, const Plan& plan) {
 Control* FromVariable() {
   Plan plan;
   std::string controlFile;
-  std::string spec = ReadVariable();
-  if (spec.empty() || !ParseSpec(spec, plan, controlFile)) return nullptr;
+  std::string value = ReadVariable();
+  if (value.empty() || !ParseVariable(value, plan, controlFile)) return nullptr;
   return Map(controlFile, plan);
 }
 
@@ -79,8 +79,8 @@ Control* Active() {
 
 }  // namespace
 
-bool ParseSpec(const std::string& spec, Plan& plan, std::string& controlFile) {
-  std::vector<std::string> fields = Split(spec, ';');
+bool ParseVariable(const std::string& value, Plan& plan, std::string& controlFile) {
+  std::vector<std::string> fields = Split(value, ';');
   if (fields.size() != 4 && fields.size() != 5) return false;
   plan = Plan{};
   plan.kinds = 0;

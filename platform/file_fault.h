@@ -63,7 +63,7 @@ struct Plan {
 };
 
 // Parses the variable's value; false for a malformed one.
-bool ParseSpec(const std::string& spec, Plan& plan, std::string& controlFile);
+bool ParseVariable(const std::string& value, Plan& plan, std::string& controlFile);
 
 // True when this module counts into a control file.
 bool Attached();

@@ -33,21 +33,21 @@ class FileFaultTest : public ::testing::Test {
 
 }  // namespace
 
-TEST(FileFaultSpec, ParsesTheVariable) {
+TEST(FileFaultVariable, Parses) {
   file_fault::Plan plan;
   std::string control;
-  ASSERT_TRUE(file_fault::ParseSpec("write,truncate;12+;EIO;/tmp/c;Kestrelon.", plan, control));
+  ASSERT_TRUE(file_fault::ParseVariable("write,truncate;12+;EIO;/tmp/c;Kestrelon.", plan, control));
   EXPECT_EQ(plan.kinds, unsigned{file_fault::kWrite | file_fault::kTruncate});
   EXPECT_EQ(plan.failAt, 12u);
   EXPECT_TRUE(plan.persistent);
   EXPECT_EQ(plan.error, file_fault::Error::Io);
   EXPECT_EQ(control, "/tmp/c");
   EXPECT_EQ(plan.name, "Kestrelon.");
-  ASSERT_TRUE(file_fault::ParseSpec("all;3;EDQUOT;c", plan, control));
+  ASSERT_TRUE(file_fault::ParseVariable("all;3;EDQUOT;c", plan, control));
   EXPECT_EQ(plan.kinds, unsigned{file_fault::kAllKinds});
   EXPECT_FALSE(plan.persistent);
   for (const char* bad : {"write;3;ENOSPC", "read;3;ENOSPC;c", "write;x;ENOSPC;c", "write;3;EPERM;c", "write;3;EIO;"})
-    EXPECT_FALSE(file_fault::ParseSpec(bad, plan, control)) << bad;
+    EXPECT_FALSE(file_fault::ParseVariable(bad, plan, control)) << bad;
 }
 
 TEST_F(FileFaultTest, TheNthCountedOperationFailsOnce) {

@@ -1,5 +1,6 @@
 #include "platform/file.h"
 
+#include "platform/memory_files.h"
 #include "platform/process.h"
 
 #include <gtest/gtest.h>
@@ -109,8 +110,16 @@ TEST_F(FileTest, ShareModesHoldBetweenHandlesOfOneProcess) {
   File exclusive;
   ASSERT_TRUE(exclusive.Open(Path("x"), Access::Read, kShareNone, Disposition::OpenAlways));
   EXPECT_FALSE(other.Open(Path("x"), Access::Read, kShareRead | kShareWrite, Disposition::OpenExisting));
-  exclusive.Close();
-  EXPECT_TRUE(other.Open(Path("x"), Access::Read, kShareRead | kShareWrite, Disposition::OpenExisting));
+  EXPECT_FALSE(other.OpenWaiting(Path("x"), Access::Read, kShareRead | kShareWrite, Disposition::OpenExisting, false, 30));
+  EXPECT_EQ(other.LastOpenError(), OpenError::InUse);
+  // A waiting open gets in once the holder lets go.
+  std::thread closer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    exclusive.Close();
+  });
+  EXPECT_TRUE(other.OpenWaiting(Path("x"), Access::Read, kShareRead | kShareWrite, Disposition::OpenExisting, false,
+                                60000));
+  closer.join();
 }
 
 TEST_F(FileTest, LockedBytesRefuseOtherHandlesAndLockWaits) {
@@ -128,6 +137,10 @@ TEST_F(FileTest, LockedBytesRefuseOtherHandlesAndLockWaits) {
     EXPECT_FALSE(reader.WriteAt(7, "z", 1));
   }
   EXPECT_TRUE(reader.ReadAt(8, buffer, 2, got));
+  EXPECT_EQ(reader.TryLock(4, 8), LockResult::Busy);
+  EXPECT_EQ(reader.LockWithin(0, 1, 30), LockResult::Busy);
+  EXPECT_EQ(reader.TryLock(8, 2), LockResult::Locked);
+  EXPECT_TRUE(reader.Unlock(8, 2));
 
   std::atomic<bool> locked{false};
   std::thread waiter([&] {
@@ -186,4 +199,31 @@ TEST_F(FileTest, LastWriteTime) {
   EXPECT_GT(t, 132223104000000000ull);
   EXPECT_LT(t, 195000000000000000ull);
   EXPECT_FALSE(LastWriteTime(Path("absent"), t));
+}
+
+TEST_F(FileTest, FilesOfAFolderKeptInMemory) {
+  const std::string folder = Path("memory");  // never made on disk
+  KeepFolderInMemory(folder);
+  const std::string a = folder + "/a.dat", b = folder + "\\b.dat";
+  File f;
+  EXPECT_FALSE(f.Open(a, Access::Read, kShareRead, Disposition::OpenExisting));
+  EXPECT_EQ(f.LastOpenError(), OpenError::NotFound);
+  ASSERT_TRUE(f.Open(a, Access::ReadWrite, kShareRead, Disposition::OpenAlways));
+  ASSERT_TRUE(f.WriteAt(3, "xyz", 3));
+  EXPECT_EQ(Contents(f), std::string("\0\0\0xyz", 6));
+  ASSERT_TRUE(f.Truncate(4));
+  EXPECT_TRUE(f.Flush());
+  EXPECT_EQ(f.TryLock(0, 8), LockResult::Locked);
+  f.Close();
+  EXPECT_TRUE(FileExists(a));
+  EXPECT_TRUE(CopyFileReplace(a, b));
+  EXPECT_FALSE(RenameFile(a, b));  // the target exists
+  EXPECT_TRUE(RemoveFile(b));
+  EXPECT_TRUE(RenameFile(a, b));
+  EXPECT_FALSE(FileExists(a));
+  File g;
+  ASSERT_TRUE(g.Open(b, Access::Read, kShareRead, Disposition::OpenExisting));
+  EXPECT_EQ(Contents(g), std::string("\0\0\0x", 4));
+  EXPECT_FALSE(g.WriteAt(0, "r", 1));  // opened for reading
+  EXPECT_FALSE(std::filesystem::exists(folder));
 }

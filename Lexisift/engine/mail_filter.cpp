@@ -1,12 +1,15 @@
 #include "Lexisift/engine/mail_filter.h"
 
+#include "Lexisift/server/log.h"
 #include "Lexisift/store/item_counter.h"
 #include "Lexisift/store/mail_items_map.h"
 #include "platform/file.h"
 #include "platform/folder_listing.h"
+#include "platform/library.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <mutex>
 
 namespace kestrelon {
@@ -25,6 +28,17 @@ char* TextOrEmpty(char* text) {
 std::mutex& FolderWalk() {
   static std::mutex walk;
   return walk;
+}
+
+// A damaged store that was replaced when it was opened: the user learns of it from the
+// event log beside the store, or, where no log is open (a command line), on stderr.
+void ReportRecovery(const std::string& path, Recovery recovery) {
+  std::string notice = RecoveryNotice(path, recovery);
+  try {
+    if (CLog::LogErrorInFolder(platform::FolderOf(path), "CPersistMap", notice)) return;
+  } catch (...) {
+  }
+  std::fprintf(stderr, "Lexisift: %s\n", notice.c_str());
 }
 
 }  // namespace
@@ -75,12 +89,18 @@ void CMailFilter::Apply(TokenTable& table, bool flag, Learn how) {
 
 HRESULT CMailFilter::Init(BSTR FilePath) {
   if (store_) return kNoStore;  // a filter keeps the store it was first given
+  std::string path;
   try {
-    store_ = std::make_unique<CMailItemsMap>(platform::BstrToAnsi(FilePath));
+    path = platform::BstrToAnsi(FilePath);
+    store_ = std::make_unique<CMailItemsMap>(path);
+  } catch (const StoreBusy&) {
+    store_.reset();
+    return kStoreBusy;
   } catch (...) {
     store_.reset();
     return E_FAIL;
   }
+  if (store_->RecoveryDone() != Recovery::None) ReportRecovery(path, store_->RecoveryDone());
   return S_OK;
 }
 

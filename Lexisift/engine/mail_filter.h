@@ -19,6 +19,9 @@ class CMailFilter : public IMailFilter, public IProvideClassInfo, public ComObje
   static constexpr LONG kSizeOnRam = 28;
   // Calls that need the store before a successful Init answer this.
   static constexpr HRESULT kNoStore = E_UNEXPECTED;
+  // Init answers this when another program kept the store open for longer than the
+  // opening waits (a sharing violation); other failures to open it give E_FAIL.
+  static constexpr HRESULT kStoreBusy = static_cast<HRESULT>(0x80070020);
 
   explicit CMailFilter(IUnknown* outer);
   ~CMailFilter() override;

@@ -1,7 +1,9 @@
 #include "Lexisift/engine/locked_mail_filter.h"
 #include "Lexisift/engine/mail_filter.h"
 #include "Lexisift/engine/test_support/scripted_http_server.h"
+#include "Lexisift/server/log.h"
 #include "Lexisift/server/module_count.h"
+#include "Lexisift/store/store_recovery.h"
 #include "Lexisift/store/store_test_util.h"
 #include "platform/file.h"
 
@@ -92,6 +94,25 @@ TEST(MailFilter, MembersThatNeedAStoreFailBeforeInit) {
   EXPECT_EQ(filter->Init(unusable.value), E_FAIL);
   EXPECT_EQ(filter->get_ItemsCount(VARIANT_FALSE, &n), CMailFilter::kNoStore);
   filter->Release();
+}
+
+TEST(MailFilter, AStoreReplacedAtInitIsReportedInTheLogBesideIt) {
+  ScratchDir dir;
+  const std::string store = dir.File("Kestrelon.dat");
+  std::string damaged(780000, '\0');
+  damaged[8] = 1;  // bucket 0's chain points into the table
+  kestrelon::testing::WriteAll(store, damaged);
+  ILog* log = Create<CLog, ILog>(IID_ILog);
+  Bstr logPath(dir.File("Kestrelon.log"));
+  ASSERT_EQ(log->Init(logPath.value), S_OK);
+  IMailFilter* filter = OpenFilter(store);
+  EXPECT_EQ(kestrelon::testing::ReadAll(store + ".corrupt"), damaged);
+  std::string line = kestrelon::testing::ReadAll(dir.File("Kestrelon.log"));
+  EXPECT_NE(line.find("Error in function: CPersistMap - Error: " + RecoveryNotice(store, Recovery::MovedAside) + "\r\n"),
+            std::string::npos)
+      << line;
+  filter->Release();
+  log->Release();
 }
 
 TEST(MailFilter, AFreshStoreLearnsEveryProcessedMailAsHam) {

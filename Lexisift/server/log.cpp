@@ -1,10 +1,14 @@
 #include "Lexisift/server/log.h"
 
+#include "platform/library.h"
 #include "platform/system_error.h"
 #include "platform/time.h"
 #include "shared/ascii_text.h"
 
+#include <algorithm>
 #include <ctime>
+#include <mutex>
+#include <vector>
 
 namespace kestrelon {
 
@@ -27,12 +31,41 @@ std::string OneInfoEntry(const char* text) {
   return ControlsAsSpaces(info.substr(0, end)) + info.substr(end);
 }
 
+// The logs of this server that have a file open.
+std::mutex& OpenLogsLock() {
+  static std::mutex lock;
+  return lock;
+}
+std::vector<CLog*>& OpenLogs() {
+  static std::vector<CLog*> logs;
+  return logs;
+}
+
+void Forget(CLog* log) {
+  std::lock_guard<std::mutex> hold(OpenLogsLock());
+  auto& logs = OpenLogs();
+  logs.erase(std::remove(logs.begin(), logs.end(), log), logs.end());
+}
+
 }  // namespace
 
 CLog::CLog(IUnknown* outer) : ComObject(outer) {}
 
 CLog::~CLog() {
+  Forget(this);
   if (file_.IsOpen()) file_.Flush();
+}
+
+bool CLog::LogErrorInFolder(const std::string& folder, const char* function, const std::string& text) {
+  std::vector<CLog*> logs;
+  {
+    std::lock_guard<std::mutex> hold(OpenLogsLock());
+    for (CLog* log : OpenLogs())
+      if (log->folder_ == folder) logs.push_back(log);
+  }
+  std::string error = text;
+  for (CLog* log : logs) log->LogError(const_cast<char*>(function), error.data());
+  return !logs.empty();
 }
 
 void* CLog::FindInterface(REFIID riid) {
@@ -56,17 +89,21 @@ void CLog::Append(const std::string& text) {
 HRESULT CLog::Init(BSTR FilePath) {
   // A second Init closes the first file before it opens the new one.
   if (file_.IsOpen()) {
+    Forget(this);
     file_.Flush();
     file_.Close();
   }
+  std::string path = platform::BstrToAnsi(FilePath);
   platform::File file;
-  if (!file.Open(platform::BstrToAnsi(FilePath), platform::Access::ReadWrite, platform::kShareRead,
-                 platform::Disposition::OpenAlways))
+  if (!file.Open(path, platform::Access::ReadWrite, platform::kShareRead, platform::Disposition::OpenAlways))
     return platform::LastSystemError();
   uint64_t size = 0;
   if (!file.Size(size)) return platform::LastSystemError();
   file_ = std::move(file);
   end_ = size;
+  folder_ = platform::FolderOf(path);
+  std::lock_guard<std::mutex> hold(OpenLogsLock());
+  OpenLogs().push_back(this);
   return S_OK;
 }
 

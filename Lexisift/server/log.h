@@ -39,12 +39,18 @@ class CLog : public ILog, public IProvideClassInfo, public ComObject {
   // "MM/DD/YY HH:MM:SS " for the given local time.
   static std::string TimeStamp(const std::tm& local);
 
+  // Writes `text` as an error line of `function` into the open logs of this server whose
+  // file lies in `folder`, so that the engine can tell what happened to a file there
+  // (the user's event log sits beside the token store). False when there is none.
+  static bool LogErrorInFolder(const std::string& folder, const char* function, const std::string& text);
+
  private:
   void* FindInterface(REFIID riid) override;
   void Append(const std::string& text);
 
   platform::File file_;
   uint64_t end_ = 0;
+  std::string folder_;  // of the open file
 };
 
 }  // namespace kestrelon

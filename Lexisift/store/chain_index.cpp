@@ -2,7 +2,9 @@
 
 #include "Lexisift/store/map_format.h"
 #include "Lexisift/store/map_item.h"
+#include "Lexisift/store/table_scan.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -53,7 +55,7 @@ void ChainIndex::Clear() {
   mask_ = 0;
   shift_ = 32;
   count_ = 0;
-  tails_.clear();
+  tails_.Reset();
   distrusted_.clear();
   lastRecord_ = 0;
   lastKey_.clear();
@@ -125,23 +127,25 @@ bool ChainIndex::Build(platform::File& file, uint64_t size) {
   Clear();
   if (size < kTableSize || size > UINT32_MAX) return false;  // such files are left to the walk
   try {
-    tails_.assign(kBucketCount, 0);
+    tails_.Allocate(kBucketCount);  // 0: the chain is empty, its tail is its slot
     distrusted_.assign((kBucketCount + 63) / 64, 0);
     // Where each trusted chain's next link points: the record the scan must meet there.
-    std::vector<uint32_t> expected(kBucketCount, 0);
-    std::vector<unsigned char> block(kBlockSize + kLongestRecord);
-    size_t got = 0;
-    if (!file.ReadAt(0, block.data(), kTableSize, got) || got < kTableSize) {
+    ZeroedArray<uint32_t> expected;
+    expected.Allocate(kBucketCount);
+    std::vector<uint32_t> heads;  // the buckets whose chain is not empty
+    bool whole = ForEachUsedSlot(file, [&](uint32_t b, const unsigned char* slot) {
+      expected[b] = ReadU32(slot + kNextOffset);
+      if (expected[b] != 0) heads.push_back(b);
+      // A slot whose length byte could match a key is compared like a record by the walk.
+      if (slot[kKeyLengthOffset] >= 1 && slot[kKeyLengthOffset] <= kMaxKeyLength) Distrust(b);
+    });
+    if (!whole) {
       Clear();
       return false;
     }
-    for (uint32_t b = 0; b < kBucketCount; ++b) {
-      const unsigned char* slot = &block[static_cast<size_t>(b) * kRecordHeaderSize];
-      tails_[b] = b * kRecordHeaderSize;
-      expected[b] = ReadU32(slot + kNextOffset);
-      // A slot whose length byte could match a key is compared like a record by the walk.
-      if (slot[kKeyLengthOffset] >= 1 && slot[kKeyLengthOffset] <= kMaxKeyLength) Distrust(b);
-    }
+    std::vector<unsigned char> block(static_cast<size_t>(std::min<uint64_t>(kBlockSize, size - kTableSize)) +
+                                     kLongestRecord);
+    size_t got = 0;
     size_t capacity = kMinCapacity;
     while (capacity * 4 < (size - kTableSize) / 16 * 5) capacity *= 2;
     Resize(capacity);
@@ -199,7 +203,7 @@ bool ChainIndex::Build(platform::File& file, uint64_t size) {
     for (; waiting > 0; --waiting, first = (first + 1) % kQueued) AddFirstOfKey(file, pending[first]);
     // A link that met no record: into the middle of one, past the end, or at a record
     // of another bucket.
-    for (uint32_t b = 0; b < kBucketCount; ++b)
+    for (uint32_t b : heads)
       if (expected[b] != 0) Distrust(b);
     size_ = size;
     return true;

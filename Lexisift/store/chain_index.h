@@ -13,7 +13,9 @@
 // did. Within a trusted chain the first record of a key wins, as in the walk.
 #pragma once
 
+#include "Lexisift/store/map_format.h"
 #include "Lexisift/store/map_item.h"
+#include "Lexisift/store/zeroed_array.h"
 #include "platform/file.h"
 
 #include <cstdint>
@@ -37,7 +39,9 @@ class ChainIndex {
   void Distrust(uint32_t bucket) { distrusted_[bucket / 64] |= uint64_t{1} << (bucket % 64); }
 
   // The last record of a trusted chain, or its slot's offset when the chain is empty.
-  uint32_t Tail(uint32_t bucket) const { return tails_[bucket]; }
+  uint32_t Tail(uint32_t bucket) const {
+    return tails_[bucket] ? tails_[bucket] : bucket * map_format::kRecordHeaderSize;
+  }
 
   // Calls `candidate(offset)` for each record whose hash matches, until it returns true;
   // true when one did.
@@ -89,7 +93,7 @@ class ChainIndex {
   size_t mask_ = 0;
   unsigned shift_ = 32;
   size_t count_ = 0;
-  std::vector<uint32_t> tails_;
+  ZeroedArray<uint32_t> tails_;  // of every bucket; 0 for an empty chain
   std::vector<uint64_t> distrusted_;
   uint32_t lastRecord_ = 0;
   std::vector<unsigned char> lastKey_;

@@ -2,6 +2,8 @@
 
 #include "platform/registry.h"
 
+#include <chrono>
+
 namespace kestrelon {
 namespace {
 
@@ -28,12 +30,23 @@ std::string CLockedMailItemsMap::ResolveSurrogate(const std::string& path) {
 
 CLockedMailItemsMap::CLockedMailItemsMap(const std::string& path) : CMailItemsMap(Unopened{}) {
   storePath_ = ResolveSurrogate(path);
-  if (!file_.Open(storePath_, platform::Access::ReadWrite, platform::kShareRead | platform::kShareWrite,
-                  platform::Disposition::OpenAlways, true))
+  // A single-writer store keeps others out for as long as it is open, and another shared
+  // operation holds the lock for one operation: both are waited for, for a while.
+  const auto started = std::chrono::steady_clock::now();
+  if (!file_.OpenWaiting(storePath_, platform::Access::ReadWrite, platform::kShareRead | platform::kShareWrite,
+                         platform::Disposition::OpenAlways, true, kStoreWaitMs)) {
+    if (file_.LastOpenError() == platform::OpenError::InUse) throw StoreBusy(kErrLockedOpen);
     throw StoreError(kErrLockedOpen);
+  }
+  const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+  const uint32_t left = waited.count() < kStoreWaitMs ? kStoreWaitMs - static_cast<uint32_t>(waited.count()) : 0;
   // A failed lock request is not reported. Other openers wait for the lock before they
   // touch the file, so while it is held here nobody else writes or locks it.
-  if (file_.Lock(kLockOffset, kLockLength)) file_.SkipLockChecks();
+  switch (file_.LockWithin(kLockOffset, kLockLength, left)) {
+    case platform::LockResult::Locked: file_.SkipLockChecks(); break;
+    case platform::LockResult::Busy: throw StoreBusy(kErrLockedOpen);
+    case platform::LockResult::Failed: break;
+  }
 
   bool markedOpen = false;
   try {
@@ -43,12 +56,16 @@ CLockedMailItemsMap::CLockedMailItemsMap(const std::string& path) : CMailItemsMa
     if (got == sizeof probe && probe[kStateMarkOffset] == kStateClosed) {
       const unsigned char open = kStateOpen;
       markedOpen = file_.WriteAt(kStateMarkOffset, &open, 1);
-    } else if (got > 0 && CheckMapFile(file_) < 0 && !CutUnfinishedRecord(file_)) {
+    } else if (uint64_t size = 0; got > 0 && file_.Size(size) && !IsSoundMapFile(file_, size)) {
       // A damaged shared store starts over empty. That includes a file too short to hold
       // the state mark: left as it is, it would fail every operation for good. A record
       // left unfinished at the end by an operation that was killed is only cut off: the
       // file is then as that operation found it, and the learned counts are kept.
-      file_.Truncate(0);
+      switch (CutUnfinishedRecord(file_)) {
+        case Cut::Done: break;
+        case Cut::Failed: throw StoreError(kErrLockedOpen);
+        case Cut::NotUnfinished: file_.Truncate(0); break;
+      }
     }
 
     uint64_t size = 0;

@@ -1,6 +1,7 @@
 // CLockedMailItemsMap: the shared store that any number of objects in any number of
 // processes use, one whole operation at a time. Opening takes an exclusive lock on bytes
-// 0 to 7 and holds it until the object is destroyed. Byte 12 marks the file's state:
+// 0 to 7 and holds it until the object is destroyed; it waits up to kStoreWaitMs for the
+// lock, and for a single-writer store that has the file open, then raises StoreBusy. Byte 12 marks the file's state:
 // 0x99 while an operation has it open, 0xFF after a clean close; a file not closed
 // cleanly is checked at the next opening and emptied if damaged. "<path>.surrogate" may
 // name another file to use. The profile and its threshold come from the registry.

@@ -3,6 +3,7 @@
 #include "Lexisift/store/kill_point.h"
 #include "Lexisift/store/shared_index_cache.h"
 #include "Lexisift/store/store_recovery.h"
+#include "Lexisift/store/table_scan.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -63,11 +64,31 @@ size_t EncodeRecord(const MapItem& item, unsigned char* out) {
 CPersistMap::CPersistMap(Unopened) {}
 
 CPersistMap::CPersistMap(const std::string& path) : fileName_(path) {
-  if (platform::FileExists(path)) RecoverMapFile(path);
-  if (!file_.Open(path, platform::Access::ReadWrite, platform::kShareRead, platform::Disposition::OpenAlways, true))
-    throw StoreError(kErrOpen);
-  file_.SkipLockChecks();  // nobody else may write or lock the file while it is open here
+  // The file is checked through the handle that then keeps it, so no other writer can
+  // change it in between. Only a file that must be replaced is let go for that.
   uint64_t size = 0;
+  for (int attempt = 0;; ++attempt) {
+    if (!file_.OpenWaiting(path, platform::Access::ReadWrite, platform::kShareRead, platform::Disposition::OpenAlways,
+                           true, kStoreWaitMs)) {
+      if (file_.LastOpenError() == platform::OpenError::InUse) throw StoreBusy(kErrOpen);
+      throw StoreError(kErrOpen);
+    }
+    file_.SkipLockChecks();  // nobody else may write or lock the file while it is open here
+    if (!file_.Size(size)) throw StoreError(kErrSize);
+    // A process that ended (or a disk that filled up) in the middle of an append leaves
+    // an unfinished record at the end that nothing links to: cutting it off gives the
+    // file as it was before that update.
+    if (size != 0 && IsSoundMapFile(file_, size)) break;
+    Cut cut = size != 0 ? CutUnfinishedRecord(file_) : Cut::NotUnfinished;
+    if (cut == Cut::Done) break;
+    // Not given up for the backup, which would lose what was learned since.
+    if (cut == Cut::Failed) throw StoreError(kErrOpen);
+    // An empty file is a new store, unless a sound backup says it was one before.
+    if (size == 0 && (attempt > 0 || !IsSoundMapFile(path + ".bak"))) break;
+    if (attempt > 0) throw StoreError(kErrOpen);  // replaced, and damaged again
+    file_.Close();
+    recovery_ = RecoverMapFile(path);
+  }
   if (!file_.Size(size)) throw StoreError(kErrSize);
   if (size == 0) {
     if (!WriteEmptyTable()) throw StoreError(kErrOpen);
@@ -78,17 +99,32 @@ CPersistMap::CPersistMap(const std::string& path) : fileName_(path) {
 
 CPersistMap::~CPersistMap() {
   PutBackSharedIndex();
+  bool backup = !fileName_.empty();
+  if (owedRollBack_) {
+    if (RollBack(*owedRollBack_)) owedRollBack_.reset();
+    else backup = false;  // the file may hold part of an update
+  }
+  // A backup is only ever made of a sound file: one that an update changed is checked.
+  uint64_t size = 0;
+  if (backup && written_) backup = file_.Size(size) && IsSoundMapFile(file_, size);
   file_.Close();
-  if (!fileName_.empty()) platform::CopyFileReplace(fileName_, fileName_ + ".bak");
+  if (backup) platform::CopyFileReplace(fileName_, fileName_ + ".bak");
 }
 
 bool CPersistMap::WriteEmptyTable() {
-  std::vector<unsigned char> zeros(kTableSize, 0);
   hamMails_ = spamMails_ = 0;
   cache_.Clear();
   if (index_) index_->Clear();
   indexUnavailable_ = false;
-  return file_.WriteAt(0, zeros.data(), zeros.size());
+  written_ = true;
+  static const unsigned char kZeros[kRecordHeaderSize * 4096] = {};
+  for (uint64_t at = 0; at < kTableSize; at += sizeof kZeros) {
+    if (!file_.WriteAt(at, kZeros, static_cast<size_t>(std::min<uint64_t>(sizeof kZeros, kTableSize - at)))) {
+      file_.Truncate(0);
+      return false;
+    }
+  }
+  return true;
 }
 
 void CPersistMap::ReadMailCounters() {
@@ -209,10 +245,51 @@ void CPersistMap::Fail(const char* text) {
   throw StoreError(text);
 }
 
-void CPersistMap::FailWrite() {
-  // The file may hold part of an update that the index does not know: build it again.
-  if (index_) index_->Clear();
+void CPersistMap::Undo::Save(uint64_t offset, const unsigned char* old, size_t size) {
+  ranges.push_back(Range{offset, bytes.size(), size});
+  bytes.insert(bytes.end(), old, old + size);
+}
+
+CPersistMap::Undo& CPersistMap::StartUpdate(uint64_t end) {
+  SettleRollBack();
+  written_ = true;
+  undo_.end = end;
+  undo_.hamMails = hamMails_;
+  undo_.spamMails = spamMails_;
+  undo_.ranges.clear();  // the buffers are kept from update to update
+  undo_.bytes.clear();
+  return undo_;
+}
+
+bool CPersistMap::RollBack(const Undo& undo) {
+  bool ok = true;
+  // Last written first, so that bytes two writes shared end as they were before both.
+  for (size_t r = undo.ranges.size(); r-- > 0;) {
+    const Undo::Range& range = undo.ranges[r];
+    if (range.offset < undo.end && !file_.WriteAt(range.offset, &undo.bytes[range.at], range.size)) ok = false;
+  }
+  uint64_t size = 0;
+  if (!file_.Size(size) || (size > undo.end && !file_.Truncate(undo.end))) ok = false;
+  cache_.Clear();
+  hamMails_ = undo.hamMails;
+  spamMails_ = undo.spamMails;
+  return ok;
+}
+
+void CPersistMap::AbortUpdate(Undo& undo) {
+  if (!RollBack(undo)) {
+    owedRollBack_ = std::make_unique<Undo>(std::move(undo));
+    // The file may hold part of the update, which the index does not know.
+    if (index_) index_->Clear();
+  }
   Fail(kErrSave);
+}
+
+void CPersistMap::SettleRollBack() {
+  if (!owedRollBack_) return;
+  if (!RollBack(*owedRollBack_)) Fail(kErrSave);
+  owedRollBack_.reset();
+  if (index_) index_->Clear();  // built again from the file as it is now
 }
 
 void CPersistMap::RememberLookup(const Place& place) {
@@ -229,7 +306,8 @@ MapItem CPersistMap::GetKeyPos(std::string_view key, bool create) {
     if (!file_.Size(size)) Fail(kErrSeek);
     unsigned char link[4];
     PutU32(link, static_cast<uint32_t>(size));
-    cache_.Write(place.offset + 8, link, sizeof link);
+    written_ = true;
+    if (!cache_.Write(place.offset + 8, link, sizeof link)) Fail(kErrSave);
     // The chain now ends at the end of the file, where the caller writes the record:
     // until then only the walk knows what to make of it.
     if (index_ && index_->Built()) index_->Distrust(place.bucket);
@@ -242,9 +320,11 @@ MapItem CPersistMap::GetItem(std::string_view key) { return GetKeyPos(key, false
 void CPersistMap::Prepare(Batch& batch, const Place& place, const MapItem& item, uint64_t end) {
   if (place.found) {
     // Only the counters change: next, key and terminator stay as they are.
-    Patch patch{place.offset, 8, {}};
+    Patch patch{place.offset, 8, {}, {}};
     PutU32(patch.bytes, static_cast<uint32_t>(item.ham));
     PutU32(patch.bytes + 4, static_cast<uint32_t>(item.spam));
+    PutU32(patch.old, static_cast<uint32_t>(place.item.ham));
+    PutU32(patch.old + 4, static_cast<uint32_t>(place.item.spam));
     batch.patches.push_back(patch);
     return;
   }
@@ -267,32 +347,35 @@ void CPersistMap::Link(Batch& batch) {
     // Written after the records, like every link: a new record goes to the file with next
     // 0 and points at the one after it only once that one is there too.
     const bool follows = i > 0 && byTail[i - 1]->place->offset == added.place->offset;
-    Patch link{follows ? byTail[i - 1]->offset + 8 : added.place->offset + 8, 4, {}};
+    // The field it fills ends a chain: it held 0.
+    Patch link{follows ? byTail[i - 1]->offset + 8 : added.place->offset + 8, 4, {}, {}};
     PutU32(link.bytes, static_cast<uint32_t>(added.offset));
     batch.patches.push_back(link);
   }
 }
 
-void CPersistMap::Commit(Batch& batch, uint64_t end) {
+bool CPersistMap::Commit(Batch& batch, uint64_t end, Undo& undo) {
   Link(batch);
   // New records go to the end of the file before anything links to them, so an
   // interrupted update leaves at worst unlinked records, never a link into nothing.
   auto append = [&](size_t from, size_t to) {
-    if (from == to) return;
-    if (!cache_.Write(end + from, &batch.appended[from], to - from)) FailWrite();
+    if (from == to) return true;
+    if (!cache_.Write(end + from, &batch.appended[from], to - from)) return false;
     KillPoint("records appended", end + from, to - from);
+    return true;
   };
   size_t from = 0;
   for (size_t r = 0; r < batch.added.size(); ++r) {
     size_t at = batch.added[r].at;
     size_t to = r + 1 < batch.added.size() ? batch.added[r + 1].at : batch.appended.size();
     if (!Straddles(end + at, to - at)) continue;
-    append(from, at);
-    append(at, to);
+    if (!append(from, at) || !append(at, to)) return false;
     from = to;
   }
-  append(from, batch.appended.size());
-  WritePatches(batch.patches);
+  return append(from, batch.appended.size()) && WritePatches(batch.patches, undo);
+}
+
+void CPersistMap::Remember(const Batch& batch) {
   if (index_ && index_->Built()) {
     try {
       for (const Added& added : batch.added) {
@@ -308,7 +391,7 @@ void CPersistMap::Commit(Batch& batch, uint64_t end) {
   }
 }
 
-void CPersistMap::WritePatches(std::vector<Patch>& patches) {
+bool CPersistMap::WritePatches(std::vector<Patch>& patches, Undo& undo) {
   std::sort(patches.begin(), patches.end(), [](const Patch& a, const Patch& b) { return a.offset < b.offset; });
   std::vector<unsigned char> run;
   for (size_t i = 0; i < patches.size();) {
@@ -325,29 +408,40 @@ void CPersistMap::WritePatches(std::vector<Patch>& patches) {
     if (j - i > 1) {
       // The bytes between the patches, as the file holds them.
       size_t got = 0;
-      if (!cache_.Read(start, run.data(), run.size(), got) || got != run.size()) FailWrite();
+      if (!cache_.Read(start, run.data(), run.size(), got) || got != run.size()) return false;
+    } else {
+      std::memcpy(run.data(), patches[i].old, patches[i].size);
     }
-    for (size_t k = i; k < j; ++k)
-      std::memcpy(&run[static_cast<size_t>(patches[k].offset - start)], patches[k].bytes, patches[k].size);
-    if (!cache_.Write(start, run.data(), run.size())) FailWrite();
+    // Only the patched fields change: the bytes between them are written as they are.
+    for (size_t k = i; k < j; ++k) {
+      unsigned char* field = &run[static_cast<size_t>(patches[k].offset - start)];
+      undo.Save(patches[k].offset, field, patches[k].size);
+      std::memcpy(field, patches[k].bytes, patches[k].size);
+    }
+    if (!cache_.Write(start, run.data(), run.size())) return false;
     KillPoint("records updated", start, run.size());
     i = j;
   }
+  return true;
 }
 
 void CPersistMap::SetItem(const MapItem& item) {
   if (item.keyLength == 0 || item.keyLength > kMaxKeyLength) throw StoreError(kErrKeyLength);
+  SettleRollBack();
   Place place = Locate(item.Key());
   uint64_t end = 0;
   if (!file_.Size(end)) Fail(kErrSave);
   Batch batch;
   Prepare(batch, place, item, end);
-  Commit(batch, end);
+  Undo& undo = StartUpdate(end);
+  if (!Commit(batch, end, undo)) AbortUpdate(undo);
+  Remember(batch);
 }
 
 void CPersistMap::Apply(const TokenTable& tokens, bool flag, Op op) {
   // A mail with an unstorable token is refused whole, before anything is written.
   tokens.ForEach([](const TokenTable::Entry& e) { CheckKey(e.key); });
+  SettleRollBack();
   // Every token is looked up before the first write, so a chain that cannot be read
   // fails the mail while the store is still as it was.
   std::vector<Place> places;
@@ -390,7 +484,8 @@ void CPersistMap::Apply(const TokenTable& tokens, bool flag, Op op) {
     }
     Prepare(batch, place, item, end);
   });
-  Commit(batch, end);
+  Undo& undo = StartUpdate(end);
+  if (!Commit(batch, end, undo)) AbortUpdate(undo);
   switch (op) {
     case Op::Add:
       if (flag) spamMails_ = Plus(spamMails_, 1);
@@ -410,12 +505,17 @@ void CPersistMap::Apply(const TokenTable& tokens, bool flag, Op op) {
       }
       break;
   }
-  // The mail counters last: a mail is counted only once all its tokens are stored.
-  unsigned char head[8];
+  // The mail counters last: a mail is counted only once all its tokens are stored. A
+  // header that cannot be written takes the tokens back with it.
+  unsigned char head[8], old[8];
+  size_t got = 0;
+  if (!cache_.Read(0, old, sizeof old, got) || got != sizeof old) AbortUpdate(undo);
+  undo.Save(0, old, sizeof old);
   PutU32(head, static_cast<uint32_t>(hamMails_));
   PutU32(head + 4, static_cast<uint32_t>(spamMails_));
-  cache_.Write(0, head, sizeof head);  // a failed header write is not reported
+  if (!cache_.Write(0, head, sizeof head)) AbortUpdate(undo);
   KillPoint("mail counted", 0, sizeof head);
+  Remember(batch);
 }
 
 void CPersistMap::AddItems(const TokenTable& tokens, bool isSpam) { Apply(tokens, isSpam, Op::Add); }
@@ -423,22 +523,27 @@ void CPersistMap::DeleteItems(const TokenTable& tokens, bool isSpam) { Apply(tok
 void CPersistMap::SwapItems(const TokenTable& tokens, bool toSpam) { Apply(tokens, toSpam, Op::Swap); }
 
 int32_t CPersistMap::EnumerateItems(bool textWanted, const std::string& outputPath) {
-  std::vector<unsigned char> table(kTableSize, 0);
-  size_t got = 0;
-  cache_.Read(0, table.data(), table.size(), got);  // read failures are not reported
   std::string text;
   int32_t count = 0;
+  bool damaged = false;
   unsigned char buffer[kMaxRecordSize + 256];
-  for (uint32_t b = 0; b < kBucketCount; ++b) {
+  // Read failures are not reported: a slot that cannot be read counts as empty.
+  ForEachUsedSlot(file_, [&](uint32_t b, const unsigned char* slot) {
     uint64_t p = static_cast<uint64_t>(b) * kRecordHeaderSize;
-    uint32_t next = ReadU32(&table[p + 8]);
-    while (next != 0) {
-      if (next <= p) return -1;  // a chain pointing backward loops
+    uint32_t next = ReadU32(slot + 8);
+    while (next != 0 && !damaged) {
+      if (next <= p) {
+        damaged = true;  // a chain pointing backward loops
+        break;
+      }
       p = next;
+      size_t got = 0;
       if (!cache_.Read(p, buffer, kMaxRecordSize, got) || got < kRecordHeaderSize) break;
       uint8_t length = buffer[12];
-      if (length > kMaxKeyLength) return -1;
-      if (got < kRecordHeaderSize + length + 1u || buffer[13 + length] != 0) return -1;
+      if (length > kMaxKeyLength || got < kRecordHeaderSize + length + 1u || buffer[13 + length] != 0) {
+        damaged = true;
+        break;
+      }
       ++count;
       if (textWanted) {
         char line[96];
@@ -449,12 +554,15 @@ int32_t CPersistMap::EnumerateItems(bool textWanted, const std::string& outputPa
       }
       next = ReadU32(buffer + 8);
     }
-  }
+  });
+  if (damaged) return -1;
   if (textWanted) {
     platform::File out;
     if (out.Open(outputPath, platform::Access::ReadWrite, platform::kShareNone, platform::Disposition::CreateAlways)) {
-      out.WriteAt(0, text.data(), text.size());
-      out.Flush();
+      // A listing cut short (a full disk) is not left behind as if it were whole.
+      bool written = out.WriteAt(0, text.data(), text.size()) && out.Flush();
+      out.Close();
+      if (!written) platform::RemoveFile(outputPath);
     }
   }
   return count;
@@ -530,15 +638,15 @@ int32_t CPersistMap::CheckMapFile(platform::File& file, uint64_t s) {
       if (i > limit) return -5;
     }
     // The chain heads: bytes 8 to 11 of each slot (byte 12 of slot 0 is the state mark).
-    std::vector<unsigned char> table(kTableSize, 0);
-    size_t got = 0;
-    if (!file.ReadAt(0, table.data(), table.size(), got) || got < table.size()) return -1;
-    for (uint32_t b = 0; b < kBucketCount; ++b) {
-      uint32_t head = ReadU32(&table[static_cast<size_t>(b) * kRecordHeaderSize + 8]);
-      if (head == 0) continue;
-      if (head < kTableSize || head >= s) return -2;
-      if (bit(linked, head, true)) return -3;
-    }
+    int32_t heads = 0;
+    bool whole = ForEachUsedSlot(file, [&](uint32_t, const unsigned char* slot) {
+      uint32_t head = ReadU32(slot + 8);
+      if (head == 0 || heads < 0) return;
+      if (head < kTableSize || head >= s) heads = -2;
+      else if (bit(linked, head, true)) heads = -3;
+    });
+    if (!whole) return -1;
+    if (heads < 0) return heads;
     for (size_t w = 0; w < linked.size(); ++w)
       if (linked[w] & ~starts[w]) return -8;  // a link into the middle of a record, or to the end
     return static_cast<int32_t>(i);
@@ -547,15 +655,15 @@ int32_t CPersistMap::CheckMapFile(platform::File& file, uint64_t s) {
   }
 }
 
-bool CPersistMap::CutUnfinishedRecord(platform::File& file) {
+CPersistMap::Cut CPersistMap::CutUnfinishedRecord(platform::File& file) {
   uint64_t s = 0;
-  if (!file.Size(s)) return false;
+  if (!file.Size(s)) return Cut::NotUnfinished;
   HeaderWalk walk(file, s);
   uint64_t q = kTableSize;
   while (q + kRecordHeaderSize <= s && q + 14u + walk.At(q)[12] <= s) q += 14u + walk.At(q)[12];
   // Only a file whose whole records are sound, and that nothing links past, is cut.
-  if (q <= kTableSize || q >= s || CheckMapFile(file, q) < 0) return false;
-  return file.Truncate(q);
+  if (q <= kTableSize || q >= s || CheckMapFile(file, q) < 0) return Cut::NotUnfinished;
+  return file.Truncate(q) ? Cut::Done : Cut::Failed;
 }
 
 }  // namespace kestrelon

@@ -8,6 +8,11 @@
 // record offset) spares lookups the walk through their chain, and a page cache spares
 // them most reads.
 //
+// An update either happens whole or not at all: when one of its writes fails, the bytes
+// it overwrote are written back and the file is cut to its old end before the failure is
+// raised. A rollback that fails too is owed: the map refuses further updates, and makes
+// no backup, until it succeeds.
+//
 // Failures are raised as StoreError carrying the exact message text.
 #pragma once
 
@@ -17,6 +22,7 @@
 #include "Lexisift/store/map_item.h"
 #include "Lexisift/store/page_cache.h"
 #include "Lexisift/store/store_error.h"
+#include "Lexisift/store/store_recovery.h"
 #include "platform/file.h"
 
 #include <cstdint>
@@ -34,11 +40,14 @@ class CPersistMap {
   static constexpr uint32_t kTableSize = map_format::kTableSize;
   static constexpr uint64_t kStateMarkOffset = 12;
 
-  // Opens the single-writer store at `path`, creating it if absent; an existing file is
-  // checked and, when damaged, replaced by its backup or moved aside first. Other openers
-  // may read the file while it is open, none may write it.
+  // Opens the single-writer store at `path`, creating it if absent, waiting up to
+  // kStoreWaitMs while another program has it open (then StoreBusy). An existing file is
+  // checked: an unfinished last record is cut off; a file damaged otherwise is replaced
+  // by its sound backup or moved aside (RecoveryDone says which). Other openers may read
+  // the file while it is open, none may write it.
   explicit CPersistMap(const std::string& path);
-  // Closes the file; a single-writer store then copies itself to "<path>.bak".
+  // Closes the file; a single-writer store then copies itself to "<path>.bak" when it is
+  // sound and no rollback is owed.
   virtual ~CPersistMap();
   CPersistMap(const CPersistMap&) = delete;
   CPersistMap& operator=(const CPersistMap&) = delete;
@@ -60,7 +69,7 @@ class CPersistMap {
 
   // Counts every record, walking each bucket's chain; -1 for a damaged chain. With
   // `textWanted` the listing "%6d %6d %6d %s\r\n" (bucket, ham, spam, key) is written to
-  // `outputPath` (not written for a damaged store).
+  // `outputPath` (not left for a damaged store, nor when it cannot be written whole).
   int32_t EnumerateItems(bool textWanted, const std::string& outputPath);
 
   // Consistency walk of the records of an open map file: the number of records after the
@@ -69,10 +78,12 @@ class CPersistMap {
   // The same for the file's first `size` bytes.
   static int32_t CheckMapFile(platform::File& file, uint64_t size);
 
-  // A process killed while it appended records may leave the file ending inside a record
-  // that nothing links to yet. Cuts that unfinished record off when the whole records
-  // before it pass the check; false (and the file unchanged) otherwise.
-  static bool CutUnfinishedRecord(platform::File& file);
+  // A process killed while it appended records (or a disk that filled up under it) may
+  // leave the file ending inside a record that nothing links to yet. Cuts that unfinished
+  // record off when the whole records before it pass the check. Failed: there is such a
+  // record, but the file could not be cut.
+  enum class Cut { NotUnfinished, Done, Failed };
+  static Cut CutUnfinishedRecord(platform::File& file);
 
   static uint32_t Bucket(std::string_view key);
 
@@ -80,6 +91,9 @@ class CPersistMap {
   // takes it when the file is still as this map left it (see shared_index_cache.h).
   // For maps opened afresh for every operation.
   void ShareIndexBetweenOpenings(const std::string& path) { sharedIndexPath_ = path; }
+
+  // What the opening of a single-writer store did to a damaged file.
+  Recovery RecoveryDone() const { return recovery_; }
 
   int32_t HamMails() const { return hamMails_; }
   int32_t SpamMails() const { return spamMails_; }
@@ -91,14 +105,14 @@ class CPersistMap {
   // For the variants that open their file themselves; no backup on close.
   explicit CPersistMap(Unopened);
 
-  // Writes the empty bucket table into an empty file.
+  // Writes the empty bucket table into an empty file; on failure cuts the file back to
+  // length 0.
   bool WriteEmptyTable();
   // Reads the mail counters from the file's first eight bytes (zeros if that fails).
   void ReadMailCounters();
 
   // Raises `text` after a read or write of the file failed, and remembers that it did.
   [[noreturn]] void Fail(const char* text);
-  [[noreturn]] void FailWrite();
   // Hands the index over for the next opening, unless an operation failed on the file.
   void PutBackSharedIndex();
 
@@ -108,6 +122,7 @@ class CPersistMap {
   int32_t hamMails_ = 0;
   int32_t spamMails_ = 0;
   bool fileFailed_ = false;  // a lookup or update failed on the file
+  bool written_ = false;     // an update wrote to the file since it was opened
   // Built from the file at the first lookup, or handed over by the opener.
   std::unique_ptr<ChainIndex> index_;
   bool indexUnavailable_ = false;  // building failed: lookups walk the chains
@@ -132,6 +147,7 @@ class CPersistMap {
     uint64_t offset;
     uint8_t size;
     unsigned char bytes[8];
+    unsigned char old[8];  // what the file holds there before the update
   };
   struct Added {
     const Place* place;
@@ -143,6 +159,20 @@ class CPersistMap {
     std::vector<Patch> patches;
     std::vector<Added> added;
   };
+  // What an update overwrote, in the order it wrote, and what it changed in memory.
+  struct Undo {
+    uint64_t end = 0;  // the file's size before the update
+    int32_t hamMails = 0;
+    int32_t spamMails = 0;
+    struct Range {
+      uint64_t offset;
+      size_t at;  // in bytes
+      size_t size;
+    };
+    std::vector<Range> ranges;
+    std::vector<unsigned char> bytes;
+    void Save(uint64_t offset, const unsigned char* old, size_t size);
+  };
 
   Place Locate(std::string_view key);
   Place LocateIndexed(std::string_view key, uint32_t bucket);
@@ -153,10 +183,27 @@ class CPersistMap {
   // The links to the new records: from the one added before it in its chain, or for the
   // first from the tail its lookup found.
   void Link(Batch& batch);
-  void Commit(Batch& batch, uint64_t end);
-  void WritePatches(std::vector<Patch>& patches);
+  // Writes the batch; false when a write failed.
+  bool Commit(Batch& batch, uint64_t end, Undo& undo);
+  bool WritePatches(std::vector<Patch>& patches, Undo& undo);
+  // Tells the index about the records a committed batch added.
+  void Remember(const Batch& batch);
   void Apply(const TokenTable& tokens, bool flag, Op op);
   void RememberLookup(const Place& place);
+
+  // The undo record of an update that starts at file size `end`.
+  Undo& StartUpdate(uint64_t end);
+  // Puts back what the update overwrote and cuts the file to its old end; false when a
+  // write or the cut failed.
+  bool RollBack(const Undo& undo);
+  // Rolls a failed update back (or leaves the rollback owed) and raises the write failure.
+  [[noreturn]] void AbortUpdate(Undo& undo);
+  // Finishes a rollback that is owed; raises the write failure while it cannot.
+  void SettleRollBack();
+
+  Undo undo_;
+  std::unique_ptr<Undo> owedRollBack_;
+  Recovery recovery_ = Recovery::None;
 
   PageCache cache_{file_};  // lookups and updates after opening go through it
   // The places that lookups found since the file last changed, in order: a processed

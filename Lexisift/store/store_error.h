@@ -1,6 +1,7 @@
 // The failure the token store raises: its what() is the exact message text.
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -10,6 +11,16 @@ class StoreError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// The store could not be opened because another program kept it for longer than an
+// opener waits (kStoreWaitMs). Its what() is the opening's usual message text.
+class StoreBusy : public StoreError {
+ public:
+  using StoreError::StoreError;
+};
+
+// How long an opener waits for a store that another program has open or locked.
+inline constexpr uint32_t kStoreWaitMs = 5000;
 
 // The message texts.
 inline constexpr const char* kErrFileNotFound = "GetKeyPos(): File not Found";

@@ -26,15 +26,25 @@ std::string Damaged(const std::string& sound) {
 
 }  // namespace
 
-TEST(StoreRecovery, SoundStoreIsLeftAlone) {
+TEST(StoreRecovery, SoundStoresAreLeftAlone) {
   ScratchDir dir;
   std::string path = MakeStore(dir);
   std::string before = ReadAll(path);
-  RecoverMapFile(path);
+  WriteAll(path + ".bak", Damaged(before));
+  {
+    CPersistMap map(path);
+    EXPECT_EQ(map.RecoveryDone(), Recovery::None);
+  }
   EXPECT_EQ(ReadAll(path), before);
+  EXPECT_EQ(ReadAll(path + ".bak"), before);  // a session that wrote nothing still backs up
   EXPECT_FALSE(platform::FileExists(path + ".corrupt"));
-  RecoverMapFile(dir.File("absent.dat"));
-  EXPECT_FALSE(platform::FileExists(dir.File("absent.dat")));
+  // The bucket table alone is a store that has learned no tokens yet, not a damaged one.
+  std::string empty = dir.File("empty.dat");
+  std::string table(780000, '\0');
+  PutI32At(table, 0, 3);
+  WriteAll(empty, table);
+  EXPECT_EQ(CPersistMap(empty).HamMails(), 3);
+  EXPECT_FALSE(platform::FileExists(empty + ".corrupt"));
 }
 
 TEST(StoreRecovery, DamagedStoreIsReplacedByItsBackup) {
@@ -48,6 +58,7 @@ TEST(StoreRecovery, DamagedStoreIsReplacedByItsBackup) {
   WriteAll(path + ".bak", sound);
   WriteAll(path, Damaged(ReadAll(path)));
   CPersistMap map(path);
+  EXPECT_EQ(map.RecoveryDone(), Recovery::RestoredBackup);
   EXPECT_EQ(map.HamMails(), 1);
   EXPECT_EQ(map.SpamMails(), 0);
   EXPECT_EQ(map.GetItem("abc").ham, 1);
@@ -55,19 +66,54 @@ TEST(StoreRecovery, DamagedStoreIsReplacedByItsBackup) {
   EXPECT_FALSE(platform::FileExists(path + ".corrupt"));
 }
 
-TEST(StoreRecovery, WithoutBackupTheDamagedStoreBecomesCorrupt) {
+TEST(StoreRecovery, WithoutASoundBackupTheDamagedStoreBecomesCorrupt) {
   ScratchDir dir;
   std::string path = MakeStore(dir);
-  platform::RemoveFile(path + ".bak");
   std::string damaged = Damaged(ReadAll(path));
-  WriteAll(path, damaged);
+  for (bool backup : {false, true}) {
+    platform::RemoveFile(path + ".corrupt");
+    if (backup) WriteAll(path + ".bak", Damaged(damaged));  // checked before it is restored
+    else platform::RemoveFile(path + ".bak");
+    WriteAll(path, damaged);
+    {
+      CPersistMap map(path);
+      EXPECT_EQ(map.RecoveryDone(), Recovery::MovedAside);
+      EXPECT_EQ(map.HamMails(), 0);
+      EXPECT_EQ(map.GetItem("abc").ham, 0);
+    }
+    EXPECT_EQ(ReadAll(path + ".corrupt"), damaged);
+    EXPECT_EQ(ReadAll(path).size(), 780000u);
+  }
+  EXPECT_NE(RecoveryNotice(path, Recovery::MovedAside).find(path + ".corrupt"), std::string::npos);
+}
+
+TEST(StoreRecovery, AnUnfinishedLastRecordIsCutOff) {
+  ScratchDir dir;
+  std::string path = MakeStore(dir);
+  std::string sound = ReadAll(path);
+  WriteAll(path + ".bak", std::string(780000, '\0'));
+  WriteAll(path, sound + std::string("\x05\0\0\0\0\0\0\0\0\0\0\0\x03xy", 15));
   {
     CPersistMap map(path);
-    EXPECT_EQ(map.HamMails(), 0);
-    EXPECT_EQ(map.GetItem("abc").ham, 0);
+    EXPECT_EQ(map.RecoveryDone(), Recovery::None);
+    EXPECT_EQ(map.GetItem("abc").ham, 1);
   }
-  EXPECT_EQ(ReadAll(path + ".corrupt"), damaged);
-  EXPECT_EQ(ReadAll(path).size(), 780000u);
+  EXPECT_EQ(ReadAll(path), sound);
+  EXPECT_FALSE(platform::FileExists(path + ".corrupt"));
+}
+
+TEST(StoreRecovery, ADamagedFileIsNeverBackedUp) {
+  ScratchDir dir;
+  std::string path = MakeStore(dir);
+  std::string backup = ReadAll(path + ".bak");
+  {
+    CPersistMap map(path);
+    map.GetKeyPos("xyz", true);  // links a chain to a record never written
+  }
+  EXPECT_EQ(ReadAll(path + ".bak"), backup);
+  CPersistMap map(path);
+  EXPECT_EQ(map.RecoveryDone(), Recovery::RestoredBackup);
+  EXPECT_EQ(map.GetItem("abc").ham, 1);
 }
 
 TEST(StoreRecovery, AnOlderCorruptFileIsOverwritten) {
@@ -86,7 +132,6 @@ TEST(StoreRecovery, HandDamagedFilesNeverCrashTheOpener) {
   ScratchDir dir;
   std::string sound = ReadAll(MakeStore(dir));
   std::vector<std::string> cases;
-  cases.push_back(std::string(780000, '\0'));            // the bucket table alone
   cases.push_back(sound.substr(0, 780005));               // truncated record
   cases.push_back(sound.substr(0, 1000));                 // truncated table
   std::string loop = sound;

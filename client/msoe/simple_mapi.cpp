@@ -5,8 +5,9 @@
 // the Inbox in ascending id: 17 (invalid message) when the seed is not an Inbox message,
 // 16 (no messages) when nothing follows it. MAPIReadMail hands out one block per
 // message, freed with MAPIFreeBuffer; with MAPI_PEEK it leaves the read state alone.
-// MAPIDeleteMail moves the message into Deleted Items. The Inbox's message list is kept
-// between calls and read again only when the file has changed (folder_snapshot.h).
+// MAPIDeleteMail moves the message into Deleted Items; a move that a process ended
+// half-way is finished or forgotten at the next logon or move. The Inbox's message list
+// is kept between calls and read again only when the file has changed (folder_snapshot.h).
 #include "client/store/mail_store.h"
 #include "client/store/note_text.h"
 #include "client/store/store_location.h"
@@ -86,6 +87,11 @@ MSOE_EXPORT ULONG WINAPI MAPILogon(ULONG_PTR, LPSTR, LPSTR, FLAGS, ULONG, LPLHAN
     std::string folder;
     if (!kestrelon::client::StoreFolderOfCurrentIdentity(folder) || !MailStore(folder).HasInbox())
       return MAPI_E_LOGON_FAILURE;
+    try {
+      MailStore(folder).FinishInterruptedMove();
+    } catch (const kestrelon::client::StoreError&) {
+      // The next move tries again.
+    }
     std::lock_guard<std::mutex> lock(mutex);
     LHANDLE handle = nextSession++;
     sessions[handle] = Session{folder};

@@ -25,6 +25,59 @@ namespace {
 // std::localtime shares one buffer for the process.
 std::mutex localTimeMutex;
 
+// The move journal: one line "<from> <id> <to> <index of the copy>", the folders as
+// I (Inbox) and D (Deleted Items).
+constexpr const char* kMoveJournalFile = "Move.jnl";
+
+struct PendingMove {
+  Folder from = Folder::Inbox;
+  Folder to = Folder::Deleted;
+  uint32_t id = 0;
+  uint32_t copyIndex = 0;
+};
+
+char FolderLetter(Folder folder) { return folder == Folder::Inbox ? 'I' : 'D'; }
+
+bool FolderOfLetter(char letter, Folder& folder) {
+  if (letter != 'I' && letter != 'D') return false;
+  folder = letter == 'I' ? Folder::Inbox : Folder::Deleted;
+  return true;
+}
+
+// False for a missing journal and for one cut short by an ended process (which was
+// written before the move changed anything).
+bool ReadPendingMove(const std::string& path, PendingMove& move) {
+  std::ifstream in(path, std::ios::binary);
+  std::string line;
+  if (!in || !std::getline(in, line)) return false;
+  char from = 0, to = 0, end = 0;
+  unsigned long id = 0, index = 0;
+  if (std::sscanf(line.c_str(), "%c %lu %c %lu%c", &from, &id, &to, &index, &end) != 5 || end != ';') return false;
+  if (!FolderOfLetter(from, move.from) || !FolderOfLetter(to, move.to) || from == to) return false;
+  if (id == 0 || index == 0 || id > 0xFFFFFFFFul || index > 0xFFFFFFFFul) return false;
+  move.id = uint32_t(id);
+  move.copyIndex = uint32_t(index);
+  return true;
+}
+
+void WritePendingMove(const std::string& path, const PendingMove& move) {
+  char text[64];
+  int n = std::snprintf(text, sizeof text, "%c %lu %c %lu;\n", FolderLetter(move.from), (unsigned long)move.id,
+                        FolderLetter(move.to), (unsigned long)move.copyIndex);
+  platform::File file;
+  if (!file.Open(path, platform::Access::ReadWrite, platform::kShareRead, platform::Disposition::CreateAlways) ||
+      !file.WriteAt(0, text, size_t(n)))
+    throw StoreError("cannot write " + path);
+}
+
+StoredMessage ReadMessageAt(const std::string& path, DbxWriter& writer, uint32_t id, bool& found) {
+  DbxListEntry entry;
+  found = writer.Find(id, entry);
+  if (!found) return {};
+  std::ifstream in(path, std::ios::binary);
+  return ReadStoredMessage(in, entry.recordOffset);
+}
+
 }  // namespace
 
 std::string DateReceivedText(uint64_t fileTime) {
@@ -144,24 +197,78 @@ uint32_t MailStore::Move(Folder from, Folder to, uint32_t id) const {
     bool sourceFirst = DbxWriter::LockOrder(fromPath, toPath);
     first.emplace(sourceFirst ? source : target);
     second.emplace(sourceFirst ? target : source);
+    std::string journal = PathInFolder(folder_, kMoveJournalFile);
+    PendingMove interrupted;
+    bool wasInterrupted = ReadPendingMove(journal, interrupted);
+    if (platform::FileExists(journal))
+      FinishMoveLocked(from == Folder::Inbox ? source : target, from == Folder::Inbox ? target : source);
     DbxListEntry entry;
-    if (!source.Find(id, entry)) return 0;
+    if (!source.Find(id, entry)) {
+      // The move that an ended process began for this very message is the one asked for.
+      if (wasInterrupted && interrupted.from == from && interrupted.id == id) {
+        DbxListEntry copy;
+        if (target.Find(interrupted.copyIndex, copy)) return interrupted.copyIndex;
+      }
+      return 0;
+    }
     StoredMessage message;
     {
       std::ifstream in(fromPath, std::ios::binary);
       message = ReadStoredMessage(in, entry.recordOffset);
     }
     std::string raw = RawText(from, message);
+    WritePendingMove(journal, {from, to, id, target.HighestIndex() + 1});
     // The copy goes in first: an edit cut short leaves the message in both folders
-    // rather than in neither.
+    // rather than in neither, and the journal tells the next mover which to keep.
     uint32_t newId = target.Append(message.envelope, raw);
     target.Sync();  // on disk before the source lets go of it
     source.Delete(id);
+    platform::RemoveFile(journal);
     return newId;
   } catch (const DbxWriteError& e) {
     throw StoreError(e.what());
   } catch (const DbxException& e) {
     throw StoreError(fromPath + ": " + e.message);
+  }
+}
+
+void MailStore::FinishMoveLocked(DbxWriter& inbox, DbxWriter& deleted) const {
+  std::string journal = PathInFolder(folder_, kMoveJournalFile);
+  PendingMove move;
+  if (ReadPendingMove(journal, move)) {
+    DbxWriter& source = move.from == Folder::Inbox ? inbox : deleted;
+    DbxWriter& target = move.to == Folder::Inbox ? inbox : deleted;
+    bool haveOriginal = false, haveCopy = false;
+    StoredMessage original = ReadMessageAt(FilePath(move.from), source, move.id, haveOriginal);
+    StoredMessage copy = ReadMessageAt(FilePath(move.to), target, move.copyIndex, haveCopy);
+    // The index the copy was to get may have gone to a mail delivered since.
+    if (haveOriginal && haveCopy && original.envelope.receivedTime == copy.envelope.receivedTime &&
+        original.envelope.subject == copy.envelope.subject &&
+        original.envelope.senderAddress == copy.envelope.senderAddress &&
+        RawText(move.from, original) == RawText(move.to, copy)) {
+      source.Delete(move.id);
+    }
+  }
+  if (!platform::RemoveFile(journal) && platform::FileExists(journal))
+    throw StoreError("cannot remove " + journal);
+}
+
+void MailStore::FinishInterruptedMove() const {
+  if (!platform::FileExists(PathInFolder(folder_, kMoveJournalFile))) return;
+  std::string inboxPath = FilePath(Folder::Inbox), deletedPath = FilePath(Folder::Deleted);
+  if (!platform::FileExists(inboxPath)) return;
+  try {
+    DbxWriter::CreateIfMissing(deletedPath);
+    DbxWriter inbox(inboxPath), deleted(deletedPath);
+    std::optional<DbxWriter::Edit> first, second;
+    bool inboxFirst = DbxWriter::LockOrder(inboxPath, deletedPath);
+    first.emplace(inboxFirst ? inbox : deleted);
+    second.emplace(inboxFirst ? deleted : inbox);
+    FinishMoveLocked(inbox, deleted);
+  } catch (const DbxWriteError& e) {
+    throw StoreError(e.what());
+  } catch (const DbxException& e) {
+    throw StoreError(folder_ + ": " + e.message);
   }
 }
 

@@ -73,8 +73,18 @@ class MailStore {
   // Sets or clears the read state; false when the folder has no such id.
   bool SetRead(Folder folder, uint32_t id, bool read) const;
 
+  // Finishes or forgets a move that a process ended half-way (see Move). Every move
+  // does it first; the Simple MAPI does it at logon. Raises StoreError.
+  void FinishInterruptedMove() const;
+
  private:
+  // A move is two edits, the copy into the target and the removal from the source.
+  // It is written down first in the store folder's move journal, so that a process
+  // ended between the two never leaves the message in both folders for long: whoever
+  // next holds both files' locks removes the source message when its copy is in the
+  // target, and forgets the move otherwise.
   uint32_t Move(Folder from, Folder to, uint32_t id) const;
+  void FinishMoveLocked(DbxWriter& inbox, DbxWriter& deleted) const;
 
   std::string folder_;
   UiLanguage language_;

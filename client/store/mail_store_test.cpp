@@ -87,6 +87,38 @@ TEST_F(MailStoreTest, MovesBothWaysAtOnceLoseNothing) {
   EXPECT_EQ(store.List(Folder::Inbox).size(), 20u);
 }
 
+TEST_F(MailStoreTest, MoveCutShortBetweenItsTwoEditsIsFinishedOrForgotten) {
+  client::MailStore store = MakeStore();
+  uint32_t a = store.Deliver(Mail("Ann <ann@example.com>", "first"));
+  uint32_t b = store.Deliver(Mail("Bob <bob@example.com>", "second"));
+  std::string journal = client::PathInFolder(folder_, "Move.jnl");
+  // What a process ended between the copy and the removal leaves: the copy of a in
+  // Deleted Items, a still in the Inbox, the journal naming both.
+  client::StoredMessage m;
+  ASSERT_TRUE(store.Find(Folder::Inbox, a, m));
+  uint32_t copy = client::DbxWriter(store.FilePath(Folder::Deleted)).Append(m.envelope, store.RawText(Folder::Inbox, m));
+  WriteAll(journal, "I " + std::to_string(a) + " D " + std::to_string(copy) + ";\n");
+  // Deleting it again finishes that move: one copy, reported as the move's result.
+  EXPECT_TRUE(store.Delete(a));
+  EXPECT_EQ(store.List(Folder::Deleted).size(), 1u);
+  EXPECT_EQ(store.List(Folder::Inbox).size(), 1u);
+  EXPECT_FALSE(platform::FileExists(journal));
+
+  // A journal whose copy never got in (its index went to another mail meanwhile) is
+  // forgotten at the next logon's check, and so is one cut short.
+  client::StoredMessage other;
+  ASSERT_TRUE(store.Find(Folder::Inbox, b, other));
+  other.envelope.subject = "another mail";
+  uint32_t taken = client::DbxWriter(store.FilePath(Folder::Deleted)).Append(other.envelope, "Subject: x\r\n\r\n");
+  for (std::string text : {"I " + std::to_string(b) + " D " + std::to_string(taken) + ";\n", std::string("I 2 D")}) {
+    WriteAll(journal, text);
+    store.FinishInterruptedMove();
+    EXPECT_TRUE(store.Find(Folder::Inbox, b, m));
+    EXPECT_EQ(store.List(Folder::Deleted).size(), 2u);
+    EXPECT_FALSE(platform::FileExists(journal));
+  }
+}
+
 TEST_F(MailStoreTest, FolderFilesAreNamedInTheClientsLanguage) {
   client::MailStore german(folder_, UiLanguage::kGerman);
   german.Create();

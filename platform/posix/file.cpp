@@ -13,6 +13,7 @@
 #include "platform/file.h"
 
 #include "platform/file_fault.h"
+#include "platform/memory_files.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -109,7 +110,8 @@ File::File(File&& other) noexcept
       checkLocks_(other.checkLocks_),
       openError_(other.openError_),
       watched_(other.watched_),
-      path_(std::move(other.path_)) {
+      path_(std::move(other.path_)),
+      memory_(std::move(other.memory_)) {
   other.fd_ = -1;
 }
 
@@ -120,6 +122,7 @@ File& File::operator=(File&& other) noexcept {
     checkLocks_ = other.checkLocks_;
     watched_ = other.watched_;
     path_ = std::move(other.path_);
+    memory_ = std::move(other.memory_);
     other.fd_ = -1;
   }
   return *this;
@@ -129,7 +132,13 @@ bool File::Open(const std::string& path, Access access, unsigned share, Disposit
                 bool randomAccess) {
   Close();
   checkLocks_ = true;
+  watched_ = file_fault::Attached();
+  path_ = watched_ ? path : std::string();
   bool write = access == Access::ReadWrite;
+  if (memory_files::Holds(path)) {
+    memory_ = memory_files::Open(path, write, disposition, openError_);
+    return memory_ != nullptr;
+  }
   int flags = (write ? O_RDWR : O_RDONLY) | O_CLOEXEC;
   if (disposition != Disposition::OpenExisting) flags |= O_CREAT;
   // O_EXCL fails on any existing name, a symbolic link included, without following it.
@@ -169,22 +178,22 @@ bool File::Open(const std::string& path, Access access, unsigned share, Disposit
     return false;
   }
   if (randomAccess) posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
-  watched_ = file_fault::Attached();
-  path_ = watched_ ? path : std::string();
   fd_ = fd;
   openError_ = OpenError::None;
   return true;
 }
 
-bool File::IsOpen() const { return fd_ >= 0; }
+bool File::IsOpen() const { return fd_ >= 0 || memory_; }
 
 void File::Close() {
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
+  memory_.reset();
 }
 
 bool File::ReadAt(uint64_t offset, void* buffer, size_t size, size_t& got) {
   got = 0;
+  if (memory_) return memory_->Read(offset, buffer, size, got);
   if (fd_ < 0) return false;
   if (checkLocks_ && RangeLockedByOthers(fd_, offset, size)) return false;
   char* out = static_cast<char*>(buffer);
@@ -201,18 +210,20 @@ bool File::ReadAt(uint64_t offset, void* buffer, size_t size, size_t& got) {
 }
 
 bool File::WriteAt(uint64_t offset, const void* buffer, size_t size) {
-  if (fd_ < 0) return false;
-  if (checkLocks_ && RangeLockedByOthers(fd_, offset, size)) return false;
-  if (watched_) {
-    if (auto fault = file_fault::Hit(file_fault::kWrite, path_)) {
-      WriteAll(fd_, offset, buffer, file_fault::BytesWrittenBeforeFailing(*fault, offset, size));
-      return Fails(*fault);
-    }
-  }
-  return WriteAll(fd_, offset, buffer, size);
+  if (!IsOpen()) return false;
+  if (fd_ >= 0 && checkLocks_ && RangeLockedByOthers(fd_, offset, size)) return false;
+  std::optional<file_fault::Error> fault;
+  if (watched_) fault = file_fault::Hit(file_fault::kWrite, path_);
+  size_t part = fault ? file_fault::BytesWrittenBeforeFailing(*fault, offset, size) : size;
+  bool ok = memory_ ? memory_->Write(offset, buffer, part) : WriteAll(fd_, offset, buffer, part);
+  return fault ? Fails(*fault) : ok;
 }
 
 bool File::Size(uint64_t& size) {
+  if (memory_) {
+    size = memory_->Size();
+    return true;
+  }
   struct stat st {};
   if (fd_ < 0 || fstat(fd_, &st) != 0) return false;
   size = static_cast<uint64_t>(st.st_size);
@@ -220,28 +231,44 @@ bool File::Size(uint64_t& size) {
 }
 
 bool File::Truncate(uint64_t size) {
-  if (fd_ < 0) return false;
+  if (!IsOpen()) return false;
   if (watched_)
     if (auto fault = file_fault::Hit(file_fault::kTruncate, path_)) return Fails(*fault);
-  return ftruncate(fd_, static_cast<off_t>(size)) == 0;
+  return memory_ ? memory_->Truncate(size) : ftruncate(fd_, static_cast<off_t>(size)) == 0;
 }
 
 bool File::Flush() {
-  if (fd_ < 0) return false;
+  if (!IsOpen()) return false;
   if (watched_)
     if (auto fault = file_fault::Hit(file_fault::kFlush, path_)) return Fails(*fault);
-  return fdatasync(fd_) == 0;
+  return memory_ || fdatasync(fd_) == 0;
 }
 
+// A memory file has one user at a time: its locks always succeed.
 bool File::Lock(uint64_t offset, uint64_t length) {
+  if (memory_) return true;
   return fd_ >= 0 && LockCall(fd_, F_OFD_SETLKW, F_WRLCK, static_cast<off_t>(offset), static_cast<off_t>(length));
 }
 
+LockResult File::TryLock(uint64_t offset, uint64_t length) {
+  if (memory_) return LockResult::Locked;
+  if (fd_ < 0) return LockResult::Failed;
+  if (LockCall(fd_, F_OFD_SETLK, F_WRLCK, static_cast<off_t>(offset), static_cast<off_t>(length)))
+    return LockResult::Locked;
+  return errno == EAGAIN || errno == EACCES ? LockResult::Busy : LockResult::Failed;
+}
+
 bool File::Unlock(uint64_t offset, uint64_t length) {
+  if (memory_) return true;
   return fd_ >= 0 && LockCall(fd_, F_OFD_SETLK, F_UNLCK, static_cast<off_t>(offset), static_cast<off_t>(length));
 }
 
 bool CopyFileReplace(const std::string& from, const std::string& to) {
+  if (memory_files::Holds(from) || memory_files::Holds(to)) {
+    if (auto fault = file_fault::Hit(file_fault::kWrite, to)) return Fails(*fault);
+    if (auto fault = file_fault::Hit(file_fault::kRename, to)) return Fails(*fault);
+    return memory_files::Holds(from) && memory_files::Holds(to) && memory_files::Copy(from, to);
+  }
   File source;
   if (!source.Open(from, Access::Read, kShareRead | kShareWrite, Disposition::OpenExisting)) return false;
   if (PathHeld(to, kIsOpen)) return false;
@@ -286,34 +313,42 @@ bool CopyFileReplace(const std::string& from, const std::string& to) {
 }
 
 bool RenameFile(const std::string& from, const std::string& to) {
-  if (PathHeld(from, kDeniesDelete)) return false;
+  bool memory = memory_files::Holds(from) || memory_files::Holds(to);
+  if (!memory && PathHeld(from, kDeniesDelete)) return false;
   if (auto fault = file_fault::Hit(file_fault::kRename, from)) return Fails(*fault);
+  if (memory) return memory_files::Holds(from) && memory_files::Holds(to) && memory_files::Rename(from, to);
   return renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0;
 }
 
 bool RemoveFile(const std::string& path) {
-  if (PathHeld(path, kDeniesDelete)) return false;
+  bool memory = memory_files::Holds(path);
+  if (!memory && PathHeld(path, kDeniesDelete)) return false;
   if (auto fault = file_fault::Hit(file_fault::kRemove, path)) return Fails(*fault);
+  if (memory) return memory_files::Remove(path);
   return unlink(path.c_str()) == 0;
 }
 
 bool FileExists(const std::string& path) {
+  if (memory_files::Holds(path)) return memory_files::Exists(path);
   struct stat st {};
   return stat(path.c_str(), &st) == 0;
 }
 
 bool FileIsReadWritable(const std::string& path) {
+  if (memory_files::Holds(path)) return memory_files::Exists(path);
   struct stat st {};
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), R_OK | W_OK) == 0;
 }
 
 bool CreateFolder(const std::string& path) {
+  if (memory_files::Holds(path)) return true;
   if (mkdir(path.c_str(), 0777) == 0) return true;
   struct stat st {};
   return errno == EEXIST && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool LastWriteTime(const std::string& path, uint64_t& fileTime) {
+  if (memory_files::Holds(path)) return memory_files::LastWriteTime(path, fileTime);
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) return false;
   constexpr uint64_t kUnixEpochAsFileTime = 116444736000000000ull;

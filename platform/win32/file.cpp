@@ -1,6 +1,7 @@
 #include "platform/file.h"
 
 #include "platform/file_fault.h"
+#include "platform/memory_files.h"
 
 #include <windows.h>
 
@@ -46,7 +47,8 @@ File::File(File&& other) noexcept
       checkLocks_(other.checkLocks_),
       openError_(other.openError_),
       watched_(other.watched_),
-      path_(std::move(other.path_)) {
+      path_(std::move(other.path_)),
+      memory_(std::move(other.memory_)) {
   other.handle_ = nullptr;
 }
 
@@ -57,6 +59,7 @@ File& File::operator=(File&& other) noexcept {
     checkLocks_ = other.checkLocks_;
     watched_ = other.watched_;
     path_ = std::move(other.path_);
+    memory_ = std::move(other.memory_);
     other.handle_ = nullptr;
   }
   return *this;
@@ -65,6 +68,12 @@ File& File::operator=(File&& other) noexcept {
 bool File::Open(const std::string& path, Access access, unsigned share, Disposition disposition,
                 bool randomAccess) {
   Close();
+  watched_ = file_fault::Attached();
+  path_ = watched_ ? path : std::string();
+  if (memory_files::Holds(path)) {
+    memory_ = memory_files::Open(path, access == Access::ReadWrite, disposition, openError_);
+    return memory_ != nullptr;
+  }
   DWORD desired = GENERIC_READ | (access == Access::ReadWrite ? GENERIC_WRITE : 0);
   DWORD shareFlags = ((share & kShareRead) ? FILE_SHARE_READ : 0) | ((share & kShareWrite) ? FILE_SHARE_WRITE : 0) |
                      ((share & kShareDelete) ? FILE_SHARE_DELETE : 0);
@@ -86,21 +95,21 @@ bool File::Open(const std::string& path, Access access, unsigned share, Disposit
     return false;
   }
   openError_ = OpenError::None;
-  watched_ = file_fault::Attached();
-  path_ = watched_ ? path : std::string();
   handle_ = h;
   return true;
 }
 
-bool File::IsOpen() const { return handle_ != nullptr; }
+bool File::IsOpen() const { return handle_ != nullptr || memory_; }
 
 void File::Close() {
   if (handle_) CloseHandle(AsHandle(handle_));
   handle_ = nullptr;
+  memory_.reset();
 }
 
 bool File::ReadAt(uint64_t offset, void* buffer, size_t size, size_t& got) {
   got = 0;
+  if (memory_) return memory_->Read(offset, buffer, size, got);
   if (!handle_) return false;
   char* out = static_cast<char*>(buffer);
   while (got < size) {
@@ -118,17 +127,19 @@ bool File::ReadAt(uint64_t offset, void* buffer, size_t size, size_t& got) {
 }
 
 bool File::WriteAt(uint64_t offset, const void* buffer, size_t size) {
-  if (!handle_) return false;
-  if (watched_) {
-    if (auto fault = file_fault::Hit(file_fault::kWrite, path_)) {
-      WriteAll(AsHandle(handle_), offset, buffer, file_fault::BytesWrittenBeforeFailing(*fault, offset, size));
-      return Fails(*fault);
-    }
-  }
-  return WriteAll(AsHandle(handle_), offset, buffer, size);
+  if (!IsOpen()) return false;
+  std::optional<file_fault::Error> fault;
+  if (watched_) fault = file_fault::Hit(file_fault::kWrite, path_);
+  size_t part = fault ? file_fault::BytesWrittenBeforeFailing(*fault, offset, size) : size;
+  bool ok = memory_ ? memory_->Write(offset, buffer, part) : WriteAll(AsHandle(handle_), offset, buffer, part);
+  return fault ? Fails(*fault) : ok;
 }
 
 bool File::Size(uint64_t& size) {
+  if (memory_) {
+    size = memory_->Size();
+    return true;
+  }
   LARGE_INTEGER li{};
   if (!handle_ || !GetFileSizeEx(AsHandle(handle_), &li)) return false;
   size = static_cast<uint64_t>(li.QuadPart);
@@ -136,29 +147,44 @@ bool File::Size(uint64_t& size) {
 }
 
 bool File::Truncate(uint64_t size) {
-  if (!handle_) return false;
+  if (!IsOpen()) return false;
   if (watched_)
     if (auto fault = file_fault::Hit(file_fault::kTruncate, path_)) return Fails(*fault);
+  if (memory_) return memory_->Truncate(size);
   LARGE_INTEGER li{};
   li.QuadPart = static_cast<LONGLONG>(size);
   return SetFilePointerEx(AsHandle(handle_), li, nullptr, FILE_BEGIN) && SetEndOfFile(AsHandle(handle_));
 }
 
 bool File::Flush() {
-  if (!handle_) return false;
+  if (!IsOpen()) return false;
   if (watched_)
     if (auto fault = file_fault::Hit(file_fault::kFlush, path_)) return Fails(*fault);
-  return FlushFileBuffers(AsHandle(handle_)) != 0;
+  return memory_ || FlushFileBuffers(AsHandle(handle_)) != 0;
 }
 
+// A memory file has one user at a time: its locks always succeed.
 bool File::Lock(uint64_t offset, uint64_t length) {
+  if (memory_) return true;
   if (!handle_) return false;
   OVERLAPPED ov = At(offset);
   return LockFileEx(AsHandle(handle_), LOCKFILE_EXCLUSIVE_LOCK, 0, static_cast<DWORD>(length & 0xFFFFFFFFu),
                     static_cast<DWORD>(length >> 32), &ov) != 0;
 }
 
+LockResult File::TryLock(uint64_t offset, uint64_t length) {
+  if (memory_) return LockResult::Locked;
+  if (!handle_) return LockResult::Failed;
+  OVERLAPPED ov = At(offset);
+  if (LockFileEx(AsHandle(handle_), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                 static_cast<DWORD>(length & 0xFFFFFFFFu), static_cast<DWORD>(length >> 32), &ov))
+    return LockResult::Locked;
+  DWORD error = GetLastError();
+  return error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING ? LockResult::Busy : LockResult::Failed;
+}
+
 bool File::Unlock(uint64_t offset, uint64_t length) {
+  if (memory_) return true;
   if (!handle_) return false;
   OVERLAPPED ov = At(offset);
   return UnlockFileEx(AsHandle(handle_), 0, static_cast<DWORD>(length & 0xFFFFFFFFu), static_cast<DWORD>(length >> 32),
@@ -166,6 +192,11 @@ bool File::Unlock(uint64_t offset, uint64_t length) {
 }
 
 bool CopyFileReplace(const std::string& from, const std::string& to) {
+  if (memory_files::Holds(from) || memory_files::Holds(to)) {
+    if (auto fault = file_fault::Hit(file_fault::kWrite, to)) return Fails(*fault);
+    if (auto fault = file_fault::Hit(file_fault::kRename, to)) return Fails(*fault);
+    return memory_files::Holds(from) && memory_files::Holds(to) && memory_files::Copy(from, to);
+  }
   // Copied beside the target and moved over it, so a copy cut short leaves the old
   // target in place.
   std::string temp = to + ".copy-" + std::to_string(GetCurrentProcessId());
@@ -179,28 +210,37 @@ bool CopyFileReplace(const std::string& from, const std::string& to) {
 
 bool RenameFile(const std::string& from, const std::string& to) {
   if (auto fault = file_fault::Hit(file_fault::kRename, from)) return Fails(*fault);
+  if (memory_files::Holds(from) || memory_files::Holds(to))
+    return memory_files::Holds(from) && memory_files::Holds(to) && memory_files::Rename(from, to);
   return MoveFileA(from.c_str(), to.c_str()) != 0;
 }
 
 bool RemoveFile(const std::string& path) {
   if (auto fault = file_fault::Hit(file_fault::kRemove, path)) return Fails(*fault);
+  if (memory_files::Holds(path)) return memory_files::Remove(path);
   return DeleteFileA(path.c_str()) != 0;
 }
 
-bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool FileExists(const std::string& path) {
+  if (memory_files::Holds(path)) return memory_files::Exists(path);
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 bool FileIsReadWritable(const std::string& path) {
+  if (memory_files::Holds(path)) return memory_files::Exists(path);
   DWORD attrs = GetFileAttributesA(path.c_str());
   return attrs != INVALID_FILE_ATTRIBUTES && !(attrs & FILE_ATTRIBUTE_DIRECTORY) && !(attrs & FILE_ATTRIBUTE_READONLY);
 }
 
 bool CreateFolder(const std::string& path) {
+  if (memory_files::Holds(path)) return true;
   if (CreateDirectoryA(path.c_str(), nullptr)) return true;
   DWORD attrs = GetFileAttributesA(path.c_str());
   return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool LastWriteTime(const std::string& path, uint64_t& fileTime) {
+  if (memory_files::Holds(path)) return memory_files::LastWriteTime(path, fileTime);
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
   fileTime = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;

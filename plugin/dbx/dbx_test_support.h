@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,15 +19,19 @@ namespace kestrelon::testing {
 // A scratch folder removed at the end of the test.
 class TempDir {
  public:
+  // A folder of its own: test programs of several builds or checkouts may run at once,
+  // so the name takes a per-process random part and an existing folder is never reused.
   TempDir() {
+    static const unsigned processPart = std::random_device{}();
     static std::atomic<int> counter{0};
     auto base = std::filesystem::temp_directory_path();
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string("kestrelon-") + (info ? info->name() : "test") + "-" +
-                       std::to_string(counter++) + "-" + std::to_string(uintptr_t(this) & 0xFFFFFF);
-    path_ = base / name;
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
+    for (;;) {
+      std::string name = std::string("kestrelon-") + (info ? info->name() : "test") + "-" +
+                         std::to_string(processPart) + "-" + std::to_string(counter++);
+      path_ = base / name;
+      if (std::filesystem::create_directory(path_)) break;
+    }
   }
   ~TempDir() {
     std::error_code ec;

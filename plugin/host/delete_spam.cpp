@@ -2,11 +2,14 @@
 
 #include "plugin/host/event_log.h"
 #include "plugin/host/mail_filter_calls.h"
+#include "plugin/host/mail_learning.h"
 #include "plugin/host/message_key.h"
 #include "plugin/host/new_mail.h"
 #include "plugin/host/plugin_data.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <vector>
 
 namespace kestrelon {
@@ -36,14 +39,29 @@ bool NextIdUnderKey(SeenMessageList& list, const std::string& key, std::string& 
   return false;
 }
 
-MapiMessage* ReadMessage(MailSession& session, std::string id, FLAGS flags) {
-  MapiMessage* message = nullptr;
-  if (session.ReadMail()(session.Session(), 0, id.data(), flags, 0, &message) != SUCCESS_SUCCESS) return nullptr;
-  return message;
+// The client's titles of its date-received column, in English and German: texts of the
+// client that the plug-in's string table does not hold.
+const char* const kReceivedTitles[] = {"Received", "Erhalten"};
+
+std::vector<int> NumbersIn(const std::string& text) {
+  std::vector<int> numbers;
+  int n = -1;
+  for (char c : text) {
+    if (c >= '0' && c <= '9') {
+      n = n < 0 ? c - '0' : std::min(n * 10 + (c - '0'), 100000);
+    } else if (n >= 0) {
+      numbers.push_back(n);
+      n = -1;
+    }
+  }
+  if (n >= 0) numbers.push_back(n);
+  return numbers;
 }
 
-void DeleteMessage(MailSession& session, std::string id) {
-  session.DeleteMail()(session.Session(), 0, id.data(), 0, 0);
+std::string Trimmed(const std::string& text) {
+  size_t b = text.find_first_not_of(" \t");
+  if (b == std::string::npos) return {};
+  return text.substr(b, text.find_last_not_of(" \t") - b + 1);
 }
 
 }  // namespace
@@ -63,6 +81,8 @@ bool FindMessageColumns(PluginData& data, MessageColumns& columns, bool& headerE
       columns.from = static_cast<int>(i);
     else if (titles[i] == subject)
       columns.subject = static_cast<int>(i);
+    else if (std::find(std::begin(kReceivedTitles), std::end(kReceivedTitles), titles[i]) != std::end(kReceivedTitles))
+      columns.received = static_cast<int>(i);
   }
   return true;
 }
@@ -70,39 +90,74 @@ bool FindMessageColumns(PluginData& data, MessageColumns& columns, bool& headerE
 MapiMessage* FindByKey(MailSession& session, const std::string& key, bool deleteIt) {
   std::string id;
   while (NextIdUnderKey(session.SeenList(), key, id)) {
-    MapiMessage* envelope = ReadMessage(session, id, MAPI_ENVELOPE_ONLY | MAPI_PEEK | MAPI_SUPPRESS_ATTACH);
+    MapiMessage* envelope = session.ReadMessage(id, MAPI_ENVELOPE_ONLY);
     if (!envelope) continue;
     session.FreeMessage(envelope);
-    MapiMessage* message = ReadMessage(session, id, MAPI_PEEK | MAPI_SUPPRESS_ATTACH);
+    MapiMessage* message = session.ReadMessage(id, 0);
     if (!message) continue;
-    const char* name = message->lpOriginator ? message->lpOriginator->lpszName : nullptr;
-    if (MessageKey(name, message->lpszSubject, false) != key) {
+    if (MessageKeyOf(message) != key) {
       session.FreeMessage(message);
       continue;
     }
-    if (deleteIt) DeleteMessage(session, id);
-    message->ulReserved = static_cast<ULONG>(std::strtoul(id.c_str(), nullptr, 10));
+    if (deleteIt) session.DeleteMessage(id);
     return message;
   }
   return nullptr;
 }
 
-bool DeleteByKey(PluginData& data, const std::string& key) {
+MapiMessage* FindRowMessage(MailSession& session, const std::string& key, const std::string& received,
+                            const std::set<std::string>& taken) {
+  // Rows that look alike are taken for the newest messages first: the mail that just
+  // came in, rather than an older copy.
+  std::vector<std::string> ids;
+  SeenMessageList::KeyCursor cursor = session.SeenList().CursorFor(key);
+  for (std::string id; cursor.Next(id);) ids.push_back(id);
+  for (auto it = ids.rbegin(); it != ids.rend(); ++it) {
+    const std::string& id = *it;
+    if (taken.count(id)) continue;
+    MapiMessage* message = session.ReadMessage(id, 0);
+    if (!message) continue;
+    if (MessageKeyOf(message) == key &&
+        (Trimmed(received).empty() ||
+         RowDateMatches(received, message->lpszDateReceived ? message->lpszDateReceived : "")))
+      return message;
+    session.FreeMessage(message);
+  }
+  return nullptr;
+}
+
+bool RowDateMatches(const std::string& rowText, const std::string& dateReceived) {
+  if (Trimmed(rowText) == Trimmed(dateReceived)) return true;
+  std::vector<int> date = NumbersIn(dateReceived), row = NumbersIn(rowText);
+  if (date.size() != 5 || row.size() != 5) return false;
+  std::sort(row.begin(), row.end());
+  for (bool shortYear : {false, true}) {
+    for (bool twelveHours : {false, true}) {
+      std::vector<int> wanted = date;
+      if (shortYear) wanted[0] %= 100;
+      if (twelveHours) wanted[3] = wanted[3] % 12 == 0 ? 12 : wanted[3] % 12;
+      std::sort(wanted.begin(), wanted.end());
+      if (wanted == row) return true;
+    }
+  }
+  return false;
+}
+
+void DeleteAsSpam(PluginData& data, const MapiMessage* message) {
   MailSession& session = *data.mailSession;
-  FilterCalls filter(data.filter);
-  bool found = false;
-  RestartKeyLookup();
-  while (MapiMessage* message = FindByKey(session, key, false)) {
-    ScopedMessage held(session, message);
-    found = true;
+  JournalMail mail = JournalMailOf(message);
+  if (session.Journal().WayOf(mail.id) == LearnedWay::kSpam) {
+    // Learnt as spam already (a deletion that did not happen, a copy that could not be
+    // archived): only deleted.
+    session.Journal().Owe({mail, DeletionKind::kManual, false});
+  } else {
+    FilterCalls filter(data.filter);
     MailContent content = ReadContent(session, message);
     filter.SetContentType(content.html);
-    filter.Swap(content, true);
-    LogDecision(data, Decision::kManuallyDeleted, message->lpOriginator ? message->lpOriginator->lpszAddress : nullptr,
-                message->lpszSubject);
-    if (message->ulReserved != 0) DeleteMessage(session, std::to_string(message->ulReserved));
+    LearnMail(data, mail, content, LearnOp::kSwapToSpam, false, StepFollowUp::kManualDeletion);
   }
-  return found;
+  bool archiveFailed = false;
+  CarryOutOwedDeletions(data, archiveFailed, mail.id);
 }
 
 void DeleteSpam(PluginData& data) {
@@ -116,24 +171,39 @@ void DeleteSpam(PluginData& data) {
       return;
     }
     FilterCalls filter(data.filter);
+    SettleLastStep(data);
     if (data.settings->httpScanTimeout != 0) filter.SetHttpScanTimeout(data.settings->httpScanTimeout);
     window.ShowWaitCursor();
-    bool found = false;
+    MailSession& session = *data.mailSession;
+    // Each row is one message: rows with the same texts are different messages.
+    std::set<std::string> taken;
+    bool anyRow = false, missing = false;
     for (int row = window.NextSelectedRow(-1); row >= 0; row = window.NextSelectedRow(row)) {
+      anyRow = true;
       std::string from = window.CellText(row, columns.from);
       std::string subject = window.CellText(row, columns.subject);
-      if (DeleteByKey(data, MessageKey(from, subject, false)) || DeleteByKey(data, MessageKey(from, subject, true)))
-        found = true;
+      std::string received = columns.received >= 0 ? window.CellText(row, columns.received) : std::string();
+      MapiMessage* message = FindRowMessage(session, MessageKey(from, subject, false), received, taken);
+      if (!message) message = FindRowMessage(session, MessageKey(from, subject, true), received, taken);
+      if (!message) {
+        missing = true;
+        continue;
+      }
+      ScopedMessage held(session, message);
+      taken.insert(std::to_string(message->ulReserved));
+      DeleteAsSpam(data, message);
     }
-    if (!found) {
+    if (missing || !anyRow) {
       LogInfo(data, NotFoundEntry(data.useTimer));
       OnNewMailTimer(data);
       window.ShowBox(BoxOwner::kMainWindow, kFilterCaption, window.LoadText(22, 256));
     }
     window.RestoreCursor();
     filter.SetHttpScanTimeout(0);
+  } catch (const std::exception& e) {
+    ReportFailure(data, "DeleteSpam", e.what());
   } catch (...) {
-    window.ShowBox(BoxOwner::kMainWindow, kFilterCaption, kMailProcessingError);
+    ReportFailure(data, "DeleteSpam", "Unknown Error");
   }
 }
 

@@ -18,6 +18,7 @@ const char* DecisionTitle(Decision decision) {
     case Decision::kAddressBook: return "Mail Sender in Address Book";
     case Decision::kFalsePositive: return "False Positive Mail";
     case Decision::kManuallyDeleted: return "Spam Mail manually deleted";
+    case Decision::kArchiveFailed: return "Spam Mail kept in the Inbox, archive copy failed";
   }
   return "";
 }

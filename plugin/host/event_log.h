@@ -17,6 +17,7 @@ enum class Decision {
   kAddressBook,      // "Mail Sender in Address Book - ..."
   kFalsePositive,    // "False Positive Mail - ..."
   kManuallyDeleted,  // "Spam Mail manually deleted - ..."
+  kArchiveFailed,    // "Spam Mail kept in the Inbox, archive copy failed - ..."
 };
 
 // The entry of a decision about one mail: its format with the sender address and the

@@ -40,23 +40,25 @@ std::string OneLine(const std::string& text) {
 }
 
 HeadlessClientWindow::HeadlessClientWindow(UiLanguage language) : language_(language) {
-  headers_ = {LoadPluginString(8, language, 255), LoadPluginString(9, language, 255), "Received"};
+  headers_ = {LoadPluginString(8, language, 255), LoadPluginString(9, language, 255), kReceivedTitle};
 }
 
 void HeadlessClientWindow::Print(const std::string& line) {
   if (printer_) printer_(line);
 }
 
-void HeadlessClientWindow::SelectRows(const std::vector<std::pair<std::string, std::string>>& rows) {
+void HeadlessClientWindow::SelectRows(const std::vector<Row>& rows) {
   std::string from = LoadPluginString(8, language_, 255), subject = LoadPluginString(9, language_, 255);
   rows_.clear();
-  for (const auto& [rowFrom, rowSubject] : rows) {
+  for (const Row& row : rows) {
     std::vector<std::string> cells(headers_.size());
     for (size_t i = 0; i < headers_.size(); ++i) {
       if (headers_[i] == from)
-        cells[i] = rowFrom;
+        cells[i] = row.from;
       else if (headers_[i] == subject)
-        cells[i] = rowSubject;
+        cells[i] = row.subject;
+      else if (headers_[i] == kReceivedTitle)
+        cells[i] = row.received;
     }
     rows_.push_back(std::move(cells));
   }

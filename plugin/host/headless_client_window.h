@@ -12,12 +12,16 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrelon {
 
 // `text` on one line: backslash, CR, LF and TAB written as \\, \r, \n and \t.
 std::string OneLine(const std::string& text);
+
+// The title of the list's date-received column.
+constexpr const char* kReceivedTitle = "Received";
 
 class HeadlessClientWindow : public IClientWindow {
  public:
@@ -43,12 +47,20 @@ class HeadlessClientWindow : public IClientWindow {
   UiLanguage Language() const { return language_; }
 
   // The message list: present or not, its column titles (by default string 8 and
-  // string 9 of the language, then "Received"), and its rows, all selected.
+  // string 9 of the language, then kReceivedTitle), and its rows, all selected.
   void SetMessageListPresent(bool present) { listPresent_ = present; }
   void SetHeaderTexts(std::vector<std::string> titles) { headers_ = std::move(titles); }
   const std::vector<std::string>& Headers() const { return headers_; }
-  // Rows given by their From and Subject texts; other columns are empty.
-  void SelectRows(const std::vector<std::pair<std::string, std::string>>& rows);
+  // Rows given by their From, Subject and Received texts (the columns with these
+  // titles); other columns are empty.
+  struct Row {
+    Row(std::string from, std::string subject, std::string received = {})
+        : from(std::move(from)), subject(std::move(subject)), received(std::move(received)) {}
+    std::string from;
+    std::string subject;
+    std::string received;
+  };
+  void SelectRows(const std::vector<Row>& rows);
   void SetStatusBarPresent(bool present) { statusBarPresent_ = present; }
   void SetInboxSelected(bool selected) { inboxSelected_ = selected; }
 

@@ -11,4 +11,9 @@ void CheckResult(HRESULT result, const char* call) {
   throw HostFailure(text);
 }
 
+void CheckDone(HRESULT result, const char* call) {
+  CheckResult(result, call);
+  if (result != S_OK) throw HostFailure(std::string(call) + " reported a failure (S_FALSE)");
+}
+
 }  // namespace kestrelon

@@ -17,5 +17,8 @@ class HostFailure : public std::runtime_error {
 
 // Raises HostFailure "<call> failed (0x%08X)" for a failing result; S_FALSE passes.
 void CheckResult(HRESULT result, const char* call);
+// The same, and also for S_FALSE, with which the filter's members report a failure
+// inside them: whatever they were to learn may not be learnt.
+void CheckDone(HRESULT result, const char* call);
 
 }  // namespace kestrelon

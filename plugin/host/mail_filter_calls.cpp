@@ -29,7 +29,7 @@ FilterCalls::FilterCalls(IMailFilter* filter) : filter_(filter) {
 
 long FilterCalls::ItemsCount(bool spam) {
   LONG count = 0;
-  CheckResult(filter_->get_ItemsCount(spam ? VARIANT_TRUE : VARIANT_FALSE, &count), "IMailFilter::ItemsCount");
+  CheckDone(filter_->get_ItemsCount(spam ? VARIANT_TRUE : VARIANT_FALSE, &count), "IMailFilter::ItemsCount");
   return count;
 }
 
@@ -44,20 +44,20 @@ void FilterCalls::SetContentType(bool html) {
 bool FilterCalls::Process(const MailContent& content) {
   std::vector<char> header = Buffer(content.header), body = Buffer(content.body);
   VARIANT_BOOL spam = VARIANT_FALSE;
-  CheckResult(filter_->ProcessMailStream(header.data(), body.data(), &spam), "IMailFilter::ProcessMailStream");
+  CheckDone(filter_->ProcessMailStream(header.data(), body.data(), &spam), "IMailFilter::ProcessMailStream");
   return spam == VARIANT_TRUE;
 }
 
 void FilterCalls::Add(const MailContent& content, bool spam) {
   std::vector<char> header = Buffer(content.header), body = Buffer(content.body);
-  CheckResult(filter_->AddMailStream(header.data(), body.data(), spam ? VARIANT_TRUE : VARIANT_FALSE),
-              "IMailFilter::AddMailStream");
+  CheckDone(filter_->AddMailStream(header.data(), body.data(), spam ? VARIANT_TRUE : VARIANT_FALSE),
+            "IMailFilter::AddMailStream");
 }
 
 void FilterCalls::Swap(const MailContent& content, bool toSpam) {
   std::vector<char> header = Buffer(content.header), body = Buffer(content.body);
-  CheckResult(filter_->SwapMailStream(header.data(), body.data(), toSpam ? VARIANT_TRUE : VARIANT_FALSE),
-              "IMailFilter::SwapMailStream");
+  CheckDone(filter_->SwapMailStream(header.data(), body.data(), toSpam ? VARIANT_TRUE : VARIANT_FALSE),
+            "IMailFilter::SwapMailStream");
 }
 
 }  // namespace kestrelon

@@ -1,6 +1,6 @@
 // The filter object's calls as the host makes them: every failing result raises
-// HostFailure, and mail texts are handed over in fresh buffers, since the engine may
-// overwrite the texts it is given.
+// HostFailure, for the counters and the calls that learn also S_FALSE; mail texts are
+// handed over in fresh buffers, since the engine may overwrite the texts it is given.
 #pragma once
 
 #include "plugin/host/mail_session.h"

@@ -4,6 +4,7 @@
 #include "platform/library_names.h"
 #include "plugin/host/message_key.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,13 +26,25 @@ T Bind(void* module, const char* name) {
 
 }  // namespace
 
+std::string JournalPathFor(const std::string& listPath) {
+  return listPath.size() >= 3 ? listPath.substr(0, listPath.size() - 3) + "jnl" : listPath + ".jnl";
+}
+
 MailSession::MailSession(const std::string& listPath) {
   try {
     seenList_ = std::make_unique<SeenMessageList>(listPath);
+    uint64_t highest = 0;
+    for (const auto& [key, entry] : seenList_->Entries()) {
+      if (entry.id.empty() || entry.id.size() > 19 || entry.id.find_first_not_of("0123456789") != std::string::npos)
+        continue;
+      highest = std::max<uint64_t>(highest, std::strtoull(entry.id.c_str(), nullptr, 10));
+    }
+    journal_ = std::make_unique<PassJournal>(JournalPathFor(listPath), highest);
   } catch (const SeenListError& e) {
     throw MailSessionError(MailSessionError::kListFile, e.what());
+  } catch (const PassJournalError& e) {
+    throw MailSessionError(MailSessionError::kListFile, e.what());
   }
-  pendingDeletions_.clear();
   currentId_.clear();
 
   module_ = platform::LoadLibraryByName("MSOE.DLL");
@@ -61,7 +74,7 @@ MailSession::~MailSession() {
     logoff_(session_, 0, 0, 0);
     platform::FreeLoadedLibrary(module_);
   }
-  pendingDeletions_.clear();
+  journal_.reset();
   seenList_.reset();  // closes the list, writing the bookmark
 }
 
@@ -104,9 +117,13 @@ bool MailSession::Position(std::string& id) {
   return rc == SUCCESS_SUCCESS;
 }
 
-void MailSession::EndOfPass() {
-  currentId_.clear();
-  QueueDeletion();
+bool MailSession::IsReturned(const std::string& key, const std::string& date) {
+  std::vector<std::string> earlier = seenList_->IdsRecordedWith(key, date);
+  if (earlier.empty()) return false;
+  // A second copy of a mail that is still there is not a mail moved back.
+  for (const std::string& id : earlier)
+    if (IsInInbox(id)) return false;
+  return true;
 }
 
 MapiMessage* MailSession::NextNewMessage(bool unreadOnly) {
@@ -120,52 +137,53 @@ MapiMessage* MailSession::NextNewMessage(bool unreadOnly) {
     }
   }
   FLAGS flags = MAPI_LONG_MSGID | (unreadOnly ? MAPI_UNREAD_ONLY : 0);
-  if (FindNextInto(currentId_, flags) != SUCCESS_SUCCESS) {
-    EndOfPass();
-    return nullptr;
-  }
   MapiMessage* message = nullptr;
   for (;;) {
-    if (!seenList_->IsSeen(currentId_)) {
-      std::string id = currentId_;
-      if (readMail_(session_, 0, id.data(), MAPI_PEEK | MAPI_SUPPRESS_ATTACH, 0, &message) == SUCCESS_SUCCESS &&
-          message)
-        break;
-      message = nullptr;
-    }
     if (FindNextInto(currentId_, flags) != SUCCESS_SUCCESS) {
-      EndOfPass();
+      currentId_.clear();
       return nullptr;
     }
+    if (seenList_->IsSeen(currentId_)) continue;
+    message = ReadMessage(currentId_, 0);
+    if (message) break;
   }
   const char* name = message->lpOriginator ? message->lpOriginator->lpszName : nullptr;
   std::string key = MessageKey(name, message->lpszSubject, false);
   std::string date = message->lpszDateReceived ? message->lpszDateReceived : "";
-  if (seenList_->IsReturned(key, date)) message->flFlags |= kReturnedMailFlag;
-  try {
-    seenList_->Record(key, date, currentId_);
-  } catch (...) {
-    FreeMessage(message);
-    throw;
-  }
-  seenList_->SetBookmark(currentId_);
-  message->ulReserved = static_cast<ULONG>(std::strtoul(currentId_.c_str(), nullptr, 10));
+  if (IsReturned(key, date)) message->flFlags |= kReturnedMailFlag;
   return message;
+}
+
+void MailSession::RecordJudged(const std::string& key, const std::string& date, const std::string& id) {
+  seenList_->Record(key, date, id);
+  seenList_->SetBookmark(id);
+}
+
+MapiMessage* MailSession::ReadMessage(const std::string& id, FLAGS flags) {
+  std::string text = id;
+  MapiMessage* message = nullptr;
+  if (readMail_(session_, 0, text.data(), flags | MAPI_PEEK | MAPI_SUPPRESS_ATTACH, 0, &message) != SUCCESS_SUCCESS ||
+      !message)
+    return nullptr;
+  message->ulReserved = static_cast<ULONG>(std::strtoul(id.c_str(), nullptr, 10));
+  return message;
+}
+
+bool MailSession::IsInInbox(const std::string& id) {
+  MapiMessage* message = ReadMessage(id, MAPI_ENVELOPE_ONLY);
+  FreeMessage(message);
+  return message != nullptr;
+}
+
+ULONG MailSession::DeleteMessage(const std::string& id) {
+  std::string text = id;
+  return deleteMail_(session_, 0, text.data(), 0, 0);
 }
 
 void MailSession::FreeMessage(MapiMessage* message) {
   if (!message) return;
   message->ulReserved = 0;
   freeBuffer_(message);
-}
-
-void MailSession::QueueDeletion() {
-  if (!currentId_.empty()) {
-    pendingDeletions_.push_back(currentId_);
-    return;
-  }
-  for (std::string& id : pendingDeletions_) deleteMail_(session_, 0, id.data(), 0, 0);
-  pendingDeletions_.clear();
 }
 
 }  // namespace kestrelon

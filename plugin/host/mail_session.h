@@ -1,10 +1,11 @@
-// The plug-in's binding to the mail client's Simple MAPI ("MSOE.DLL") and its seen-message
-// list: enumeration of new Inbox messages from the bookmark, and deletion at the end of
-// a pass.
+// The plug-in's binding to the mail client's Simple MAPI ("MSOE.DLL"), its seen-message
+// list and the journal of what passes still owe: enumeration of new Inbox messages from
+// the bookmark, reading and deleting messages.
 #pragma once
 
 #include "platform/mapi.h"
 #include "plugin/dbx/dbx_reader.h"
+#include "plugin/host/pass_journal.h"
 #include "plugin/host/seen_message_list.h"
 
 #include <memory>
@@ -28,41 +29,48 @@ constexpr ULONG kReturnedMailFlag = 0x8;
 
 class MailSession {
  public:
-  // Opens the seen-message list at `listPath` and logs on to Simple MAPI. Raises
-  // MailSessionError; a SeenListError from the list is raised as kListFile.
+  // Opens the seen-message list at `listPath` and the pass journal beside it (the list's
+  // path with "jnl" for its last three characters), and logs on to Simple MAPI. Raises
+  // MailSessionError; a failure of the list or the journal is raised as kListFile.
   explicit MailSession(const std::string& listPath);
-  // Drops the Inbox reader, logs off, frees the library, empties the pending deletions
-  // and closes the list (writing the bookmark). Never raises.
+  // Drops the Inbox reader, logs off, frees the library and closes the list (writing
+  // the bookmark). Never raises.
   ~MailSession();
   MailSession(const MailSession&) = delete;
   MailSession& operator=(const MailSession&) = delete;
 
-  // The next Inbox message not yet in the seen-message list, recorded there and with
-  // its id in the reserved word; nullptr at the end of a pass (which carries out the
-  // pending deletions). Free it with FreeMessage. Raises SeenListError when the list
-  // cannot be written.
+  // The next Inbox message not yet in the seen-message list, with its id in the
+  // reserved word and kReturnedMailFlag set when it is returned mail: a message with
+  // its key and date was recorded before, and none of those is in the Inbox any more.
+  // Null at the end of a pass. The caller records the message once it is judged. Free
+  // it with FreeMessage.
   MapiMessage* NextNewMessage(bool unreadOnly);
+  // Records a judged message in the seen-message list and puts the bookmark on it.
+  // Raises SeenListError; the message then counts as not judged.
+  void RecordJudged(const std::string& key, const std::string& date, const std::string& id);
+  // Ends a pass that failed: the next pass starts again from the bookmark, the last
+  // message recorded, so the message being judged is judged then.
+  void AbandonPass() { currentId_.clear(); }
   // Sets the reserved word to 0 and gives the message back to Simple MAPI.
   void FreeMessage(MapiMessage* message);
-  // Queues the current message for deletion; between passes, deletes the queued ones.
-  void QueueDeletion();
+
+  // MAPIReadMail of a message with `flags` (MAPI_PEEK and MAPI_SUPPRESS_ATTACH are
+  // added), its id in the reserved word; null when the Inbox does not hold it.
+  MapiMessage* ReadMessage(const std::string& id, FLAGS flags);
+  bool IsInInbox(const std::string& id);
+  // MAPIDeleteMail: the client's result.
+  ULONG DeleteMessage(const std::string& id);
 
   const std::string& CurrentId() const { return currentId_; }
-  const std::vector<std::string>& PendingDeletions() const { return pendingDeletions_; }
   SeenMessageList& SeenList() { return *seenList_; }
+  PassJournal& Journal() { return *journal_; }
   DbxReader* InboxReader() { return inboxReader_.get(); }
   void AttachInboxReader(std::unique_ptr<DbxReader> reader) { inboxReader_ = std::move(reader); }
-
-  // The bound calls, for the commands that read and delete messages themselves.
-  LHANDLE Session() const { return session_; }
-  LPMAPIFINDNEXT FindNext() const { return findNext_; }
-  LPMAPIREADMAIL ReadMail() const { return readMail_; }
-  LPMAPIDELETEMAIL DeleteMail() const { return deleteMail_; }
 
  private:
   bool Position(std::string& id);
   ULONG FindNextInto(std::string& id, FLAGS flags);
-  void EndOfPass();
+  bool IsReturned(const std::string& key, const std::string& date);
 
   LPMAPILOGON logon_ = nullptr;
   LPMAPILOGOFF logoff_ = nullptr;
@@ -74,8 +82,11 @@ class MailSession {
   LHANDLE session_ = 0;
   std::string currentId_;
   std::unique_ptr<SeenMessageList> seenList_;
-  std::vector<std::string> pendingDeletions_;
+  std::unique_ptr<PassJournal> journal_;
   std::unique_ptr<DbxReader> inboxReader_;
 };
+
+// The journal's path for the list at `listPath`.
+std::string JournalPathFor(const std::string& listPath);
 
 }  // namespace kestrelon

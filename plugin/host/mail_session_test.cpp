@@ -14,14 +14,16 @@ class MailSessionTest : public ClientStoreTest {
  protected:
   std::string ListPath() const { return client::PathInFolder(folder_, "Kestrelon.msg"); }
 
-  // One pass: the ids handed out, freeing each message; ids in `spam` are queued.
+  // One pass: the ids handed out, each recorded as judged; ids in `spam` are deleted
+  // at the end.
   std::vector<uint32_t> Pass(MailSession& session, const std::set<uint32_t>& spam = {}) {
     std::vector<uint32_t> ids;
     while (MapiMessage* m = session.NextNewMessage(false)) {
       ids.push_back(m->ulReserved);
-      if (spam.count(m->ulReserved)) session.QueueDeletion();
+      session.RecordJudged(MessageKeyOf(m), m->lpszDateReceived, std::to_string(m->ulReserved));
       session.FreeMessage(m);
     }
+    for (uint32_t id : spam) EXPECT_EQ(session.DeleteMessage(std::to_string(id)), SUCCESS_SUCCESS);
     return ids;
   }
 };
@@ -43,27 +45,24 @@ TEST_F(MailSessionTest, FailsWithoutMailAccount) {
   }
 }
 
-TEST_F(MailSessionTest, PassesHandOutEachMessageOnceAndDeleteAtTheEnd) {
+TEST_F(MailSessionTest, PassesHandOutEachMessageUntilItIsRecorded) {
   client::MailStore store = MakeStore();
   uint32_t a = store.Deliver(Mail("Ann <ann@example.com>", "a"));
   uint32_t b = store.Deliver(Mail("Bob <bob@example.com>", "b"));
   uint32_t c = store.Deliver(Mail("Cy <cy@example.com>", "c"));
   {
     MailSession session(ListPath());
-    std::vector<uint32_t> seen;
-    // Two spam mails are queued during the pass and deleted only at its end.
-    while (MapiMessage* m = session.NextNewMessage(false)) {
-      seen.push_back(m->ulReserved);
-      if (m->ulReserved != b) session.QueueDeletion();
-      session.FreeMessage(m);
-      if (seen.size() < 3) {
-        EXPECT_EQ(store.List(client::Folder::Inbox).size(), 3u);
-      }
-    }
-    EXPECT_EQ(seen, (std::vector<uint32_t>{a, b, c}));
-    EXPECT_TRUE(session.PendingDeletions().empty());
-    ASSERT_EQ(store.List(client::Folder::Inbox).size(), 1u);
-    EXPECT_EQ(store.List(client::Folder::Deleted).size(), 2u);
+    // A pass that fails at b: a is recorded, b is not; the next pass starts at b.
+    MapiMessage* m = session.NextNewMessage(false);
+    ASSERT_NE(m, nullptr);
+    session.RecordJudged(MessageKeyOf(m), m->lpszDateReceived, std::to_string(a));
+    session.FreeMessage(m);
+    m = session.NextNewMessage(false);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->ulReserved, b);
+    session.FreeMessage(m);
+    session.AbandonPass();
+    EXPECT_EQ(Pass(session), (std::vector<uint32_t>{b, c}));
     EXPECT_TRUE(Pass(session).empty());
     uint32_t d = store.Deliver(Mail("Di <di@example.com>", "d"));
     EXPECT_EQ(Pass(session), std::vector<uint32_t>{d});
@@ -99,7 +98,16 @@ TEST_F(MailSessionTest, DeletedBookmarkStepsBackAndMovedBackMailIsMarkedReturned
   std::vector<std::string> ids;
   auto cursor = session.SeenList().CursorFor(MessageKey("Ann", subject, false));
   for (std::string id; cursor.Next(id);) ids.push_back(id);
-  EXPECT_EQ(ids, (std::vector<std::string>{std::to_string(a), std::to_string(back)}));
+  EXPECT_EQ(ids, (std::vector<std::string>{std::to_string(a)}));
+  // A second copy of a mail that is still in the Inbox is not returned mail.
+  client::StoredMessage original;
+  ASSERT_TRUE(store.Find(client::Folder::Inbox, back, original));
+  EXPECT_EQ(Pass(session), std::vector<uint32_t>{back});  // not recorded above
+  store.Deliver(Mail("Ann <ann@example.com>", "hello"), original.envelope.receivedTime);
+  m = session.NextNewMessage(false);
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(m->flFlags & kReturnedMailFlag, 0u);
+  session.FreeMessage(m);
 }
 
 TEST_F(MailSessionTest, DamagedBookmarkStartsOverAtTheBeginning) {

@@ -40,4 +40,11 @@ std::string MessageKey(const char* name, char* subject, bool cutAtSemicolon) {
   return BuildKey(name ? name : "", subject ? subject : "", cutAtSemicolon);
 }
 
+std::string MessageKeyOf(const MapiMessage* message) {
+  std::string subject = message->lpszSubject ? message->lpszSubject : "";
+  if (subject.size() > kMaxKeySubject) subject.resize(kMaxKeySubject);
+  const char* name = message->lpOriginator ? message->lpOriginator->lpszName : nullptr;
+  return BuildKey(name ? name : "", subject, false);
+}
+
 }  // namespace kestrelon

@@ -2,6 +2,8 @@
 // name (the From column of the client's message list) followed by the subject.
 #pragma once
 
+#include "platform/mapi.h"
+
 #include <string>
 
 namespace kestrelon {
@@ -17,5 +19,8 @@ std::string MessageKey(const std::string& name, std::string& subject, bool cutAt
 // The same for the NUL-terminated fields of a Simple MAPI message; the subject is cut in
 // place. Null fields count as empty.
 std::string MessageKey(const char* name, char* subject, bool cutAtSemicolon);
+
+// The key of a Simple MAPI message (originator's name, subject), its subject left whole.
+std::string MessageKeyOf(const MapiMessage* message);
 
 }  // namespace kestrelon

@@ -31,6 +31,11 @@ bool IsClientReceiving(PluginData& data);
 // handlers catch and report it.
 void ProcessNewMail(PluginData& data);
 
+// Reports a failure that ended a pass or a command: the reason as an error entry of the
+// event log under `function`, then the box "Mail processing error!" (once: the entry is
+// left out when the log itself fails).
+void ReportFailure(PluginData& data, const char* function, const std::string& reason);
+
 // Forgets the process-wide pass state (timer-busy flag, connection check), as a new
 // process starts with it. For tests.
 void ResetNewMailState();

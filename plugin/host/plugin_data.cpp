@@ -7,6 +7,7 @@
 #include "plugin/host/detection_mode.h"
 #include "plugin/host/event_log.h"
 #include "plugin/host/host_failure.h"
+#include "plugin/host/mail_learning.h"
 
 #include <cstdio>
 #include <exception>
@@ -178,6 +179,12 @@ bool InitPluginData(IClientWindow& window, HostOptions options) {
     } catch (...) {
       startupCode = kStartupNoMailSession;
       return FailStartup(data, "SimpleMapi Init - Does any mail account exist?");
+    }
+    // A step that an ended session left open is settled against the store as it was
+    // opened, before anything can change the store; the first pass tries again.
+    try {
+      SettleLastStep(*data);
+    } catch (...) {
     }
     CheckDeletedItems(*data);
     if (!RegisterSHNotify(window, folder, *data)) {

@@ -72,12 +72,16 @@ SeenMessageList::SeenMessageList(const std::string& path) : path_(path) {
   // than having later lines overwritten.
   bool fixedFirstLine = text.size() >= kBookmarkWidth + 2 && text.compare(kBookmarkWidth, 2, "\r\n") == 0 &&
                         text.find_first_of("\r\n") == kBookmarkWidth;
+  // A last line without its line end is a write that did not finish: its record was
+  // never taken as written (a cut id would name another message), and the next record
+  // is written over it.
+  size_t whole = text.find_last_of("\r\n");
+  bool cutShort = whole != std::string::npos && whole != text.size() - 1;
+  if (cutShort) text.resize(whole + 1);
   Load(text, fixedFirstLine);
   if (fixedFirstLine) {
-    end_ = size;
-    // A last line cut short (a write that did not finish) is ended, so that the next
-    // record starts a line of its own instead of being glued to the damaged one.
-    if (text.back() != '\n' && text.back() != '\r') Append("\r\n");
+    end_ = text.size();
+    if (cutShort) file_.Truncate(end_);  // else the next record overwrites it
   } else {
     Rewrite();
   }
@@ -161,10 +165,19 @@ void SeenMessageList::Record(const std::string& key, const std::string& date, co
   Entry entry{ControlsAsSpaces(date), ControlsAsSpaces(id)};
   // A record line without an id would not load back.
   if (entry.id.empty()) entry.id = "0";
-  std::string line = Line(storedKey, entry);
+  // Written first: a message the file does not hold must not count as recorded.
+  Append(Line(storedKey, entry));
   seenIds_.insert(entry.id);
   byKey_.emplace(std::move(storedKey), std::move(entry));
-  Append(line);
+}
+
+std::vector<std::string> SeenMessageList::IdsRecordedWith(const std::string& key, const std::string& date) const {
+  std::vector<std::string> ids;
+  auto range = byKey_.equal_range(ControlsAsSpaces(key));
+  std::string wanted = ControlsAsSpaces(date);
+  for (auto it = range.first; it != range.second; ++it)
+    if (it->second.date == wanted) ids.push_back(it->second.id);
+  return ids;
 }
 
 SeenMessageList::KeyCursor SeenMessageList::CursorFor(const std::string& key) const {

@@ -20,6 +20,7 @@
 #include <string>
 #include <unordered_set>
 #include <utility>
+#include <vector>
 
 namespace kestrelon {
 
@@ -62,7 +63,10 @@ class SeenMessageList {
 
   // Whether a message with this key and exactly this date-received text was recorded.
   bool IsReturned(const std::string& key, const std::string& date) const;
-  // Records a message and appends its line. Raises SeenListError on a write failure.
+  // The ids recorded with this key and date, in the order they were recorded.
+  std::vector<std::string> IdsRecordedWith(const std::string& key, const std::string& date) const;
+  // Records a message and appends its line. Raises SeenListError on a write failure,
+  // and the message then does not count as recorded.
   void Record(const std::string& key, const std::string& date, const std::string& id);
   bool IsSeen(const std::string& id) const { return seenIds_.count(id) != 0; }
   KeyCursor CursorFor(const std::string& key) const;

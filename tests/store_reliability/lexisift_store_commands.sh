@@ -30,4 +30,22 @@ head -c 782310 "$work/k.dat" >"$work/short.dat"
 "$bin/lexisift" check --store "$work/short.dat" >"$work/check" && fail "check of a truncated store succeeded"
 printf -- '-4\n' | cmp - "$work/check" || fail "check output for a truncated store"
 "$bin/lexisift" check --store "$work/absent.dat" 2>/dev/null && fail "check of a missing store succeeded"
+
+# A store that another program keeps for longer than the engine waits: both kinds of
+# opening give up with the busy exit code, and the store is untouched.
+"$bin/lexisift" register || fail "register"
+printf 'Subject: busy\r\n\r\nbusy store\r\n' >"$work/m.eml"
+"$bin/store_worker" hold single "$work/k.dat" 9000 &
+holder=$!
+while [ ! -e "$work/k.dat.held" ]; do sleep 0.05; done
+"$bin/lexisift" learn --store "$work/k.dat" --ham "$work/m.eml" 2>"$work/err1" &
+single=$!
+"$bin/lexisift" learn --store "$work/k.dat" --shared --ham "$work/m.eml" 2>"$work/err2"
+shared_rc=$?
+wait $single
+single_rc=$?
+wait $holder
+[ "$single_rc" -eq 75 ] || fail "single-writer learn on a busy store exited $single_rc: $(cat "$work/err1")"
+[ "$shared_rc" -eq 75 ] || fail "shared learn on a busy store exited $shared_rc: $(cat "$work/err2")"
+"$bin/lexisift" stats --store "$work/k.dat" | grep -qx 'ham 12' || fail "the busy store changed"
 echo "lexisift store commands ok"

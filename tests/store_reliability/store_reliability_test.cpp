@@ -117,16 +117,35 @@ TEST_F(StoreReliability, ProcessesLearningIntoOneSharedStoreCountEveryMail) {
 TEST_F(StoreReliability, AnOpenSingleWriterKeepsOtherProcessesFromWriting) {
   CMailItemsMap map(store_);
   map.AddItems(Mail("parent", 0), false);
-  for (const char* mode : {"single", "shared"}) {
-    platform::ChildProcess child;
-    ASSERT_TRUE(child.Start(WorkerPath(), {mode, store_, "child", "1"}));
+  // Both wait for the store a while, side by side, and then give up.
+  platform::ChildProcess single, shared;
+  ASSERT_TRUE(single.Start(WorkerPath(), {"single", store_, "child", "1"}));
+  ASSERT_TRUE(shared.Start(WorkerPath(), {"shared", store_, "child", "1"}));
+  for (auto* child : {&single, &shared}) {
     int code = -2;
-    ASSERT_TRUE(child.Wait(code));
-    EXPECT_EQ(code, 1) << mode;
+    ASSERT_TRUE(child->Wait(code));
+    EXPECT_EQ(code, 4);  // busy
   }
   EXPECT_EQ(map.GetItem("common").ham, 1);
   EXPECT_EQ(map.HamMails(), 1);
   EXPECT_FALSE(platform::FileExists(store_ + ".corrupt"));  // a store in use is not damaged
+}
+
+// A store that another process keeps for a moment is waited for: the single-writer
+// opening (the plug-in's start) and a shared operation both succeed once it is free.
+TEST_F(StoreReliability, AStoreKeptForAMomentIsWaitedFor) {
+  for (const char* mode : {"shared", "single"}) {
+    platform::RemoveFile(store_ + ".held");
+    platform::ChildProcess holder;
+    ASSERT_TRUE(holder.Start(WorkerPath(), {"hold", mode, store_, "1000"}));
+    while (!platform::FileExists(store_ + ".held") && holder.Running())
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    { CMailItemsMap map(store_); }
+    { CLockedMailItemsMap map(store_); }
+    int code = -2;
+    ASSERT_TRUE(holder.Wait(code));
+    EXPECT_EQ(code, 0) << mode;
+  }
 }
 
 TEST_F(StoreReliability, KilledSharedStoreUsersLeaveASoundStore) {

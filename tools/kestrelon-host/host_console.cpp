@@ -105,32 +105,31 @@ void HostConsole::Deliver(HeadlessClientWindow::Event event) {
 
 bool HostConsole::Select(const std::vector<std::string>& words) {
   if (words.size() % 2 != 1) return false;
-  std::vector<std::pair<std::string, std::string>> rows;
-  for (size_t i = 1; i + 1 < words.size(); i += 2) rows.emplace_back(words[i], words[i + 1]);
+  std::vector<HeadlessClientWindow::Row> rows;
+  for (size_t i = 1; i + 1 < words.size(); i += 2) rows.push_back({words[i], words[i + 1], ""});
   window_.SelectRows(rows);
   return true;
 }
 
-// The rows the client's list shows for these Inbox messages: the sender's display name
-// and the subject, as Simple MAPI gives them.
+// The rows the client's list shows for these Inbox messages: the sender's display name,
+// the subject and the date received, as Simple MAPI gives them.
 bool HostConsole::SelectIds(const std::vector<std::string>& words) {
   MailSession& session = *CurrentPluginData()->mailSession;
-  std::vector<std::pair<std::string, std::string>> rows;
+  std::vector<HeadlessClientWindow::Row> rows;
   for (size_t i = 1; i < words.size(); ++i) {
-    std::string id = words[i];
-    MapiMessage* message = nullptr;
-    if (session.ReadMail()(session.Session(), 0, id.data(), MAPI_ENVELOPE_ONLY | MAPI_PEEK | MAPI_SUPPRESS_ATTACH, 0,
-                           &message) != SUCCESS_SUCCESS ||
-        !message) {
+    MapiMessage* message = session.ReadMessage(words[i], MAPI_ENVELOPE_ONLY);
+    if (!message) {
       Fail("no Inbox message " + words[i]);
       return true;
     }
     const char* name = message->lpOriginator ? message->lpOriginator->lpszName : nullptr;
-    rows.emplace_back(name ? name : "", message->lpszSubject ? message->lpszSubject : "");
+    rows.push_back({name ? name : "", message->lpszSubject ? message->lpszSubject : "",
+                    message->lpszDateReceived ? message->lpszDateReceived : ""});
     session.FreeMessage(message);
   }
   window_.SelectRows(rows);
-  for (const auto& [from, subject] : rows) print_("selected\t" + OneLine(from) + "\t" + OneLine(subject));
+  for (const auto& row : rows)
+    print_("selected\t" + OneLine(row.from) + "\t" + OneLine(row.subject) + "\t" + OneLine(row.received));
   return true;
 }
 

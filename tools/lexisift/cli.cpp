@@ -10,6 +10,11 @@ int UsageError(const std::string& message) {
   return kUsageError;
 }
 
+int EngineFailure(const std::string& message, bool busy) {
+  std::fprintf(stderr, "lexisift: %s%s\n", message.c_str(), busy ? ": another program is using the store" : "");
+  return busy ? kStoreBusy : kEngineFailure;
+}
+
 bool ReadFileBytes(const std::string& path, std::string& bytes) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;

@@ -8,11 +8,19 @@ namespace lexisift {
 
 // Exit code for unknown arguments and unreadable files.
 constexpr int kUsageError = 64;
+// Exit code when the engine failed: the store could not be opened, or a filter member
+// reported an internal failure (S_FALSE), so the mail was not processed or learned.
+constexpr int kEngineFailure = 74;
+// Exit code when another program kept the store for longer than the engine waits for it.
+constexpr int kStoreBusy = 75;
 
 using Args = std::vector<std::string>;
 
 // Prints "lexisift: <message>" on stderr and returns kUsageError.
 int UsageError(const std::string& message);
+// Prints "lexisift: <message>" on stderr and returns kEngineFailure, or kStoreBusy when
+// `busy` (with the reason added).
+int EngineFailure(const std::string& message, bool busy = false);
 
 // Reads a whole file; false when it cannot be read.
 bool ReadFileBytes(const std::string& path, std::string& bytes);

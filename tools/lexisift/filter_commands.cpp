@@ -6,6 +6,10 @@
 //   process-dir --store PATH DIR
 //   marker --store PATH ID [none|ham|spam]
 // With --shared the store is the shared, locked one, opened afresh for each mail.
+// A failure of the engine ends the command with kEngineFailure, a store that another
+// program kept too long with kStoreBusy.
+#include "Lexisift/store/locked_mail_items_map.h"
+#include "platform/file.h"
 #include "shared/interesting_tokens.h"
 #include "shared/mail_filter_interface.h"
 #include "tools/lexisift/cli.h"
@@ -65,6 +69,8 @@ bool Parse(const Args& args, const std::vector<std::string>& valueOptions, const
 // A filter with the store open, released when it goes.
 class Filter {
  public:
+  // What Init answers for a store that another program kept open.
+  static constexpr HRESULT kInitBusy = static_cast<HRESULT>(0x80070020);
   ~Filter() {
     if (filter_) filter_->Release();
   }
@@ -74,8 +80,9 @@ class Filter {
     if (FAILED(CreateServerObject("Lexisift.MailFilter", kestrelon::IID_IMailFilter, &object))) return kNoServer;
     filter_ = static_cast<IMailFilter*>(object);
     Bstr path(store);
-    if (filter_->Init(path.value) != S_OK) return UsageError("cannot open the store " + store);
-    return 0;
+    HRESULT hr = filter_->Init(path.value);
+    if (hr == S_OK) return 0;
+    return EngineFailure("cannot open the store " + store, hr == kInitBusy);
   }
   IMailFilter* operator->() { return filter_; }
 
@@ -86,6 +93,20 @@ class Filter {
 bool Readable(const std::string& path) {
   std::string ignored;
   return ReadFileBytes(path, ignored);
+}
+
+// Whether another program is keeping the shared store at `store` (a single-writer store
+// has it open, or an operation holds its lock): asked after a member failed.
+bool SharedStoreBusy(const std::string& store) {
+  platform::File file;
+  if (!file.Open(kestrelon::CLockedMailItemsMap::ResolveSurrogate(store), platform::Access::ReadWrite,
+                 platform::kShareRead | platform::kShareWrite, platform::Disposition::OpenExisting))
+    return file.LastOpenError() == platform::OpenError::InUse;
+  platform::LockResult lock = file.TryLock(kestrelon::CLockedMailItemsMap::kLockOffset,
+                                           kestrelon::CLockedMailItemsMap::kLockLength);
+  if (lock == platform::LockResult::Locked)
+    file.Unlock(kestrelon::CLockedMailItemsMap::kLockOffset, kestrelon::CLockedMailItemsMap::kLockLength);
+  return lock == platform::LockResult::Busy;
 }
 
 ILockedMailFilter* CreateLockedFilter() {
@@ -122,7 +143,7 @@ int ProcessShared(const std::string& store, const Args& files) {
     SplitMail mail(file);
     VARIANT_BOOL bad = VARIANT_FALSE;
     if (filter->ProcessMailStream(path.value, mail.header, mail.body, &bad) != S_OK) {
-      status = UsageError("cannot process " + file + " in the store " + store);
+      status = EngineFailure("cannot process " + file + " in the store " + store, SharedStoreBusy(store));
       break;
     }
     std::printf("%s\t%s\n", bad == VARIANT_TRUE ? "spam" : "ham", file.c_str());
@@ -142,7 +163,7 @@ int LearnShared(const std::string& store, const Args& files, VARIANT_BOOL spam, 
                  : swap ? filter->SwapMailStream(path.value, mail.header, mail.body, spam)
                         : filter->AddMailStream(path.value, mail.header, mail.body, spam);
     if (hr != S_OK) {
-      status = UsageError("cannot learn " + file + " in the store " + store);
+      status = EngineFailure("cannot learn " + file + " in the store " + store, SharedStoreBusy(store));
       break;
     }
   }
@@ -183,7 +204,7 @@ int RunProcess(const Args& args) {
   for (const auto& file : p.operands) {
     Bstr path(file);
     VARIANT_BOOL bad = VARIANT_FALSE;
-    if (filter->ProcessMailFile(path.value, &bad) != S_OK) return UsageError("cannot process " + file);
+    if (filter->ProcessMailFile(path.value, &bad) != S_OK) return EngineFailure("cannot process " + file);
     std::printf("%s\t%s\n", bad == VARIANT_TRUE ? "spam" : "ham", file.c_str());
   }
   return 0;
@@ -208,7 +229,7 @@ int RunLearn(const Args& args) {
     HRESULT hr = p.flags["--delete"] ? filter->DeleteMailFile(path.value, spam)
                  : p.flags["--swap"] ? filter->SwapMailFile(path.value, spam)
                                      : filter->AddMailFile(path.value, spam);
-    if (hr != S_OK) return UsageError("cannot learn " + file);
+    if (hr != S_OK) return EngineFailure("cannot learn " + file);
   }
   return 0;
 }
@@ -230,7 +251,7 @@ int RunScore(const Args& args) {
   float score = 0;
   LONG address = 0;
   if (filter->TokensMap(headerText.value, bodyText.value, &score, &address) != S_OK)
-    return UsageError("cannot score the mail");
+    return EngineFailure("cannot score the mail");
   auto* tokens = reinterpret_cast<const kestrelon::InterestingTokens*>(static_cast<uintptr_t>(static_cast<uint32_t>(address)));
   std::printf("score %.6f\n", score);
   for (const auto& entry : *tokens) std::printf("%.6f\t%s\n", entry.second.probability, entry.second.token.c_str());
@@ -242,10 +263,12 @@ int RunProcessDir(const Args& args) {
   std::string error;
   if (!Parse(args, {"--store"}, {}, p, error)) return UsageError("process-dir: " + error);
   if (p.operands.size() != 1) return UsageError("usage: lexisift process-dir --store PATH DIR");
+  if (!platform::FileExists(p.operands[0])) return UsageError("cannot read the folder " + p.operands[0]);
   Filter filter;
   if (int status = filter.Open(p.values["--store"])) return status;
   Bstr folder(p.operands[0]);
-  if (filter->ProcessMailDirectory(folder.value) != S_OK) return UsageError("cannot read the folder " + p.operands[0]);
+  if (filter->ProcessMailDirectory(folder.value) != S_OK)
+    return EngineFailure("cannot process the folder " + p.operands[0]);
   return 0;
 }
 
@@ -266,11 +289,11 @@ int RunMarker(const Args& args) {
     if (mark < 0)
       status = UsageError("marker: the mark is none, ham or spam");
     else if (filter->put_Marker(path.value, id.value, static_cast<kestrelon::KESTRELON_MARKER>(mark)) != S_OK)
-      status = UsageError("cannot set the mark in the store " + p.values["--store"]);
+      status = EngineFailure("cannot set the mark in the store " + p.values["--store"], SharedStoreBusy(p.values["--store"]));
   } else {
     kestrelon::KESTRELON_MARKER mark = kestrelon::MARK_NONE;
     if (filter->get_Marker(path.value, id.value, &mark) != S_OK || mark < 0 || mark > 2)
-      status = UsageError("cannot read the mark in the store " + p.values["--store"]);
+      status = EngineFailure("cannot read the mark in the store " + p.values["--store"], SharedStoreBusy(p.values["--store"]));
     else
       std::printf("%s\n", kNames[mark]);
   }

@@ -85,6 +85,17 @@ expect "marker set" 0 "" -- marker --store "$work/shared.dat" msg-17 spam
 expect "marker read back" 0 $'spam\n' -- marker --store "$work/shared.dat" msg-17
 expect "marker bad mark" 64 "" -- marker --store "$work/shared.dat" msg-17 maybe
 
+# A write of the store that fails (the 2nd, inside the server's module) fails the command,
+# and the store is as before it; without the fault the same command learns the mail.
+stats() { "$tool" stats --store "$1" | head -2 | tr '\n' ' '; }
+before=$(stats "$work/s.dat")
+KESTRELON_FILE_FAULT="write;2;ENOSPC;$work/fault.ctl;s.dat" \
+  expect "a failed write fails learn" 74 "" -- learn --store "$work/s.dat" --ham "$work/ham.eml" "$work/ham.eml"
+[ "$(stats "$work/s.dat")" = "$before" ] && [ "$(od -An -tu4 -j24 -N4 "$work/fault.ctl" | tr -d ' ')" = 1 ] &&
+  passed=$((passed + 1)) || { failed=$((failed + 1)); echo "FAIL the failed learn changed the store"; }
+expect "check after the failed learn" 0 "$("$tool" check --store "$work/s.dat")"$'\n' -- check --store "$work/s.dat"
+expect "learn once the fault is gone" 0 "" -- learn --store "$work/s.dat" --ham "$work/ham.eml"
+
 # Registration: unregistering removes the classes; the next command registers them again.
 expect "unregister" 0 "" -- unregister
 [ -d "$KESTRELON_REGISTRY/HKEY_CLASSES_ROOT/clsid" ] && [ ! -e "$KESTRELON_REGISTRY/HKEY_CLASSES_ROOT/lexisift.mailfilter" ] && passed=$((passed + 1)) || {

@@ -4,6 +4,7 @@
 // Each opens the store read-only, so it never changes it.
 #include "Lexisift/store/persist_map.h"
 #include "Lexisift/store/read_only_persist_map.h"
+#include "platform/file.h"
 #include "tools/lexisift/cli.h"
 
 #include <cinttypes>
@@ -59,6 +60,7 @@ int RunDump(const Args& args) {
       std::fprintf(stderr, "lexisift: damaged store, no listing written\n");
       return 1;
     }
+    if (!platform::FileExists(rest[0])) return EngineFailure("cannot write the listing " + rest[0]);
     return 0;
   } catch (const std::exception& e) {
     return StoreFailure(e);

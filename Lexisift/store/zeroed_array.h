@@ -1,0 +1,33 @@
+// A fixed array of zeros from calloc. A large one comes as fresh pages of the system that
+// cost nothing until they are written, where a vector would write every zero itself:
+// the store's tables are large and mostly left as they are.
+#pragma once
+
+#include <cstddef>
+#include <cstdlib>
+#include <memory>
+#include <new>
+
+namespace kestrelon {
+
+template <typename T>
+class ZeroedArray {
+ public:
+  // `count` zeros; raises std::bad_alloc when memory runs out.
+  void Allocate(size_t count) {
+    data_.reset(static_cast<T*>(std::calloc(count, sizeof(T))));
+    if (!data_) throw std::bad_alloc();
+  }
+  void Reset() { data_.reset(); }
+  T* Data() { return data_.get(); }
+  T& operator[](size_t i) { return data_[i]; }
+  const T& operator[](size_t i) const { return data_[i]; }
+
+ private:
+  struct Free {
+    void operator()(T* p) const { std::free(p); }
+  };
+  std::unique_ptr<T[], Free> data_;
+};
+
+}  // namespace kestrelon
