@@ -23,27 +23,11 @@ using Bstr = platform::ScopedBstr;
 namespace bench {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 double ProcessorSeconds() {
   timespec now{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
-
-// Measures this process from its making until AddTo: wall-clock and processor time.
-class Stopwatch {
- public:
-  Stopwatch() : wall_(Clock::now()), cpu_(ProcessorSeconds()) {}
-  void AddTo(Seconds& seconds) const {
-    seconds.wall += std::chrono::duration<double>(Clock::now() - wall_).count();
-    seconds.cpu += ProcessorSeconds() - cpu_;
-  }
-
- private:
-  Clock::time_point wall_;
-  double cpu_;
-};
 
 // Runs one command, adding its times to `seconds` and its memory to `run`; false when it
 // did not end with one of the exit codes in `success`.
@@ -101,6 +85,13 @@ void Count(Run& run, const CheckedGroup& group, char verdict) {
 }
 
 }  // namespace
+
+Stopwatch::Stopwatch() : wall_(std::chrono::steady_clock::now()), cpu_(ProcessorSeconds()) {}
+
+void Stopwatch::AddTo(Seconds& seconds) const {
+  seconds.wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_).count();
+  seconds.cpu += ProcessorSeconds() - cpu_;
+}
 
 size_t CorpusSplit::Checked() const {
   size_t n = 0;

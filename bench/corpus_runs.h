@@ -5,6 +5,7 @@
 // store for every mail; bogofilter runs in bulk mode, one process per folder.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <map>
@@ -38,6 +39,17 @@ struct GroupVerdicts {
 struct Seconds {
   double wall = 0;
   double cpu = 0;
+};
+
+// Measures this process from its making until AddTo: wall-clock and processor time.
+class Stopwatch {
+ public:
+  Stopwatch();
+  void AddTo(Seconds& seconds) const;
+
+ private:
+  std::chrono::steady_clock::time_point wall_;
+  double cpu_;
 };
 
 struct Run {

@@ -30,25 +30,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Wall-clock and processor time of this process since its making.
-class Stopwatch {
- public:
-  Stopwatch() : wall_(Clock::now()), cpu_(ProcessorSeconds()) {}
-  void AddTo(Seconds& seconds) const {
-    seconds.wall += std::chrono::duration<double>(Clock::now() - wall_).count();
-    seconds.cpu += ProcessorSeconds() - cpu_;
-  }
-
- private:
-  static double ProcessorSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-  }
-  Clock::time_point wall_;
-  double cpu_;
-};
-
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream all;
