@@ -1,24 +1,38 @@
-// corpus_bench: learns and filters the SpamAssassin corpus with our filters and, side by
-// side in the same run, with bogofilter; compares accuracy and speed, and checks that the
-// store files and verdicts are the ones recorded for the code as it was.
+// corpus_bench: everything the speed of the filter is judged by, side by side in one run:
+// our filters and bogofilter over the SpamAssassin corpus, in this process and through the
+// command line, then the plug-in's new-mail pass. It compares accuracy, speed and peak
+// memory, and checks that the store files and verdicts are the ones recorded for the
+// code as it was.
 //
 //   corpus_bench --corpus DIR --work DIR [--repeat N] [--bogofilter PROGRAM | --no-bogofilter]
-//                [--phases corpus,grown,shared] [--digests FILE] [--record-digests FILE]
+//                [--lexisift PROGRAM] [--phases corpus,grown,shared,cli,pipeline]
+//                [--inbox N] [--new N] [--digests FILE] [--record-digests FILE]
 //
 // DIR holds the folders easy-ham-1, easy-ham-2, hard-ham-1, spam-1 and spam-2 of mail
-// files (scripts/corpus-data.sh writes them). Every phase learns easy-ham-1 as ham and
+// files (scripts/corpus-data.sh writes them). Every split learns easy-ham-1 as ham and
 // spam-1 as spam, then classifies-and-learns easy-ham-2, hard-ham-1 and spam-2:
-//   corpus  the single-writer store, starting empty;
-//   grown   the single-writer store, starting from a store grown by 6000 synthetic mails
-//           of 120 random words (about 800 000 items); bogofilter's database grown alike;
-//   shared  the shared (file-locked) store, opened afresh for every mail.
-// Each phase runs N times (default 3), ours and bogofilter's alternately, and keeps each
-// step's fastest time; the machine may be busy with other work.
+//   corpus    the single-writer store in this process, starting empty, and the tokenizer
+//             alone over the classified mails;
+//   grown     the same, starting from a store grown by 6000 synthetic mails of 120 random
+//             words (about 800 000 items); bogofilter's database grown alike;
+//   shared    the shared (file-locked) store in this process, opened afresh for every mail;
+//   cli       the corpus and grown splits through `lexisift learn` and `lexisift process`,
+//             one command per folder as a user runs them (needs --lexisift);
+//   pipeline  the plug-in's new-mail pass over an Inbox of --inbox messages (10 000), the
+//             last --new (1 000) of them new, against `lexisift process` on the same mails
+//             (see bench/pipeline_runs.h; needs --lexisift).
+// Each split runs N times (default 3), ours and bogofilter's alternately, and keeps each
+// step's fastest time; the machine may be busy with other work. The last table gathers
+// the ratios to bogofilter of every split.
+#include "bench/child_process.h"
 #include "bench/corpus_runs.h"
 #include "bench/corpus_support.h"
+#include "bench/pipeline_runs.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -31,17 +45,20 @@ namespace {
 constexpr int kSyntheticMails = 6000;
 constexpr int kSyntheticWords = 120;
 constexpr uint64_t kSyntheticSeed = 0x4b657374726c6f6eull;
+const std::vector<std::string> kPhases = {"corpus", "grown", "shared", "cli", "pipeline"};
 
 struct Options {
   fs::path corpus, work;
   std::string bogofilter = "bogofilter";
+  std::string lexisift;
   bool withBogofilter = true;
   int repeats = 3;
-  std::vector<std::string> phases = {"corpus", "grown", "shared"};
+  size_t inbox = 10000, fresh = 1000;
+  std::vector<std::string> phases = kPhases;
   fs::path digests, recordDigests;
 };
 
-// The digests every repetition of every phase must reproduce.
+// The digests every repetition of every split must reproduce.
 class DigestCheck {
  public:
   DigestCheck(const Options& options) : recording_(!options.recordDigests.empty()) {
@@ -54,7 +71,7 @@ class DigestCheck {
   void Check(const std::string& name, const std::string& digest) {
     std::string seen = seen_.Get(name);
     if (!seen.empty() && seen != digest) {
-      std::printf("DIFFERENT between repetitions: %s %s, before %s\n", name.c_str(), digest.c_str(), seen.c_str());
+      std::printf("DIFFERENT between runs: %s %s, before %s\n", name.c_str(), digest.c_str(), seen.c_str());
       failed_ = true;
     }
     seen_.Put(name, digest);
@@ -65,6 +82,12 @@ class DigestCheck {
                   want.empty() ? "nothing" : want.c_str());
       failed_ = true;
     }
+  }
+  // The store, its backup and the verdicts of a split's run.
+  void CheckSplit(const std::string& name, const fs::path& store, const Run& run) {
+    Check(name + ".store", FileDigest(store));
+    Check(name + ".store.bak", FileDigest(store.string() + ".bak"));
+    Check(name + ".verdicts", TextDigest(run.verdicts));
   }
   bool Finish(const Options& options) {
     if (recording_ && !seen_.Save(options.recordDigests)) failed_ = true;
@@ -91,6 +114,7 @@ void Keep(const Run& run, Run& best, bool first) {
     mine->wall = std::min(mine->wall, theirs->wall);
     mine->cpu = std::min(mine->cpu, theirs->cpu);
   }
+  best.peakRssKb = std::max(best.peakRssKb, run.peakRssKb);
 }
 
 std::string Cell(const Run& run, const CheckedGroup& group) {
@@ -119,8 +143,16 @@ void Row(const std::string& what, const std::string& a, const std::string& b) {
 }
 
 double Ratio(double a, double b) { return b > 0 ? a / b : 0; }
+double Megabytes(long kb) { return static_cast<double>(kb) / 1024.0; }
 
-void Table(const CorpusSplit& split, const Run& ours, const Run& bogo, long rssKb) {
+// One split's runs, ours and bogofilter's, with the name they go by in the summary.
+struct Result {
+  std::string name;
+  Run ours, bogo;
+};
+
+void Table(const CorpusSplit& split, const Result& result) {
+  const Run &ours = result.ours, &bogo = result.bogo;
   Row("", "kestrelon", "bogofilter");
   for (const auto& group : split.checked)
     Row(group.name + " (" + std::to_string(group.files.size()) + ") " + (group.spam ? "spam caught" : "taken for spam"),
@@ -132,17 +164,45 @@ void Table(const CorpusSplit& split, const Run& ours, const Run& bogo, long rssK
   rates("  per processor second", split.Learned(), &Run::LearnCpuRate);
   rates("processing, mails/s", split.Checked(), &Run::ProcessRate);
   rates("  per processor second", split.Checked(), &Run::ProcessCpuRate);
-  Row("peak RSS, MB", Number(rssKb > 0, static_cast<double>(rssKb) / 1024.0, "%.1f"), "-");
-  if (ours.done && bogo.done)
-    std::printf("ratio kestrelon / bogofilter: learning %.2f, processing %.2f (processor time: %.2f, %.2f)\n",
-                Ratio(ours.LearnRate(), bogo.LearnRate()), Ratio(ours.ProcessRate(), bogo.ProcessRate()),
-                Ratio(ours.LearnCpuRate(), bogo.LearnCpuRate()), Ratio(ours.ProcessCpuRate(), bogo.ProcessCpuRate()));
+  Row("peak RSS, MB", Number(ours.peakRssKb > 0, Megabytes(ours.peakRssKb), "%.1f"),
+      Number(bogo.peakRssKb > 0, Megabytes(bogo.peakRssKb), "%.1f"));
 }
 
-double FileMb(const fs::path& path) {
-  std::error_code error;
-  auto size = fs::file_size(path, error);
-  return error ? 0 : static_cast<double>(size) / 1e6;
+// The ratios of every split, then ours between the grown and the corpus store.
+void Summary(const std::vector<Result>& results) {
+  std::printf("\n== kestrelon / bogofilter: mails per second, wall clock (processor time)\n");
+  std::printf("%-40s %-16s %-16s %s\n", "", "learning", "processing", "peak RSS MB (ours, bogofilter)");
+  auto pair = [](double wall, double cpu) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.2f (%.2f)", wall, cpu);
+    return std::string(text);
+  };
+  for (const Result& r : results) {
+    if (!r.ours.done || !r.bogo.done) continue;
+    std::printf("%-40s %-16s %-16s %.1f, %.1f\n", r.name.c_str(),
+                pair(Ratio(r.ours.LearnRate(), r.bogo.LearnRate()), Ratio(r.ours.LearnCpuRate(), r.bogo.LearnCpuRate()))
+                    .c_str(),
+                pair(Ratio(r.ours.ProcessRate(), r.bogo.ProcessRate()),
+                     Ratio(r.ours.ProcessCpuRate(), r.bogo.ProcessCpuRate()))
+                    .c_str(),
+                Megabytes(r.ours.peakRssKb), Megabytes(r.bogo.peakRssKb));
+  }
+  auto find = [&](const std::string& name) -> const Run* {
+    for (const Result& r : results)
+      if (r.name == name && r.ours.done) return &r.ours;
+    return nullptr;
+  };
+  for (const char* how : {"in this process", "lexisift commands"}) {
+    const Run* corpus = find(std::string("corpus split, ") + how);
+    const Run* grown = find(std::string("grown store, ") + how);
+    if (!corpus || !grown) continue;
+    std::printf("kestrelon, grown / corpus store per mail, %s: learning %s, processing %s\n", how,
+                pair(Ratio(grown->LearnRate(), corpus->LearnRate()), Ratio(grown->LearnCpuRate(), corpus->LearnCpuRate()))
+                    .c_str(),
+                pair(Ratio(grown->ProcessRate(), corpus->ProcessRate()),
+                     Ratio(grown->ProcessCpuRate(), corpus->ProcessCpuRate()))
+                    .c_str());
+  }
 }
 
 void Fresh(const fs::path& folder) {
@@ -156,20 +216,23 @@ void CopyFolder(const fs::path& from, const fs::path& to) {
   fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
 }
 
-struct PhaseResult {
-  Run ours, bogo;
-  long rssKb = 0;
-};
+double FileMb(const fs::path& path) {
+  std::error_code error;
+  auto size = fs::file_size(path, error);
+  return error ? 0 : static_cast<double>(size) / 1e6;
+}
 
-// Runs `oursOnce` and bogofilter alternately, `repeats` times each.
-template <typename Ours, typename Bogo>
-PhaseResult Repeat(const Options& options, Ours oursOnce, Bogo bogoOnce) {
-  PhaseResult result;
+// Runs `oursOnce` and bogofilter alternately, `repeats` times each. A run in this
+// process counts this process's peak memory.
+Result Repeat(const Options& options, const std::string& name, bool inProcess, const std::function<void(Run&)>& oursOnce,
+              const std::function<void(Run&)>& bogoOnce) {
+  Result result;
+  result.name = name;
   for (int i = 0; i < options.repeats; ++i) {
     Run run;
     ResetPeakRss();
     oursOnce(run);
-    result.rssKb = std::max(result.rssKb, PeakRssKb());
+    if (inProcess) run.peakRssKb = PeakRssKb();
     Keep(run, result.ours, i == 0);
     if (!options.withBogofilter) continue;
     Run bogo;
@@ -182,7 +245,8 @@ PhaseResult Repeat(const Options& options, Ours oursOnce, Bogo bogoOnce) {
 int Usage() {
   std::fprintf(stderr,
                "usage: corpus_bench --corpus DIR --work DIR [--repeat N] [--bogofilter PROGRAM | --no-bogofilter]\n"
-               "                    [--phases corpus,grown,shared] [--digests FILE] [--record-digests FILE]\n");
+               "                    [--lexisift PROGRAM] [--phases corpus,grown,shared,cli,pipeline]\n"
+               "                    [--inbox N] [--new N] [--digests FILE] [--record-digests FILE]\n");
   return 2;
 }
 
@@ -198,8 +262,11 @@ bool Parse(int argc, char** argv, Options& options) {
     if (arg == "--corpus") options.corpus = value;
     else if (arg == "--work") options.work = value;
     else if (arg == "--bogofilter") options.bogofilter = value;
+    else if (arg == "--lexisift") options.lexisift = value;
     else if (arg == "--digests") options.digests = value;
     else if (arg == "--record-digests") options.recordDigests = value;
+    else if (arg == "--inbox") options.inbox = std::strtoul(value.c_str(), nullptr, 10);
+    else if (arg == "--new") options.fresh = std::strtoul(value.c_str(), nullptr, 10);
     else if (arg == "--repeat") {
       options.repeats = std::atoi(value.c_str());
       if (options.repeats < 1 || options.repeats > 100) return false;
@@ -207,27 +274,31 @@ bool Parse(int argc, char** argv, Options& options) {
       options.phases.clear();
       std::stringstream list(value);
       for (std::string phase; std::getline(list, phase, ',');) {
-        if (phase != "corpus" && phase != "grown" && phase != "shared") return false;
+        if (std::find(kPhases.begin(), kPhases.end(), phase) == kPhases.end()) return false;
         options.phases.push_back(phase);
       }
     } else {
       return false;
     }
   }
+  if (options.fresh == 0 || options.inbox < options.fresh) return false;
   return !options.corpus.empty() && !options.work.empty();
 }
 
 bool Wanted(const Options& options, const std::string& phase) {
-  for (const auto& p : options.phases)
-    if (p == phase) return true;
-  return false;
+  return std::find(options.phases.begin(), options.phases.end(), phase) != options.phases.end();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  StartLauncher();
   Options options;
   if (!Parse(argc, argv, options)) return Usage();
+  if ((Wanted(options, "cli") || Wanted(options, "pipeline")) && options.lexisift.empty()) {
+    std::fprintf(stderr, "the phases cli and pipeline need --lexisift PROGRAM\n");
+    return Usage();
+  }
   CorpusSplit split;
   split.learnHam = MailFiles(options.corpus / "easy-ham-1");
   split.learnSpam = MailFiles(options.corpus / "spam-1");
@@ -241,42 +312,61 @@ int main(int argc, char** argv) {
   }
   const fs::path& work = options.work;
   fs::create_directories(work);
-  // The shared store reads its profile from the registry: give it an empty one.
+  // The shared store reads its profile from the registry, and the command line and the
+  // plug-in find the server there: give them a registry of their own.
   setenv("KESTRELON_REGISTRY", (work / "registry").c_str(), 1);
   DigestCheck digests(options);
   bool ok = !digests.Failed();
   std::printf("best of %d runs each\n", options.repeats);
+  std::vector<Result> results;
 
-  PhaseResult corpus;
+  auto bogofilterSplit = [&](const std::string& folder, const fs::path& base) {
+    return [&, folder, base](Run& run) {
+      if (base.empty()) Fresh(work / folder);
+      else CopyFolder(base, work / folder);
+      ok = Bogofilter(options.bogofilter, work / folder).RunSplit(split, work, run) && ok;
+    };
+  };
+
   if (ok && Wanted(options, "corpus")) {
     const fs::path store = work / "corpus" / "kestrelon.store";
-    corpus = Repeat(
-        options,
+    results.push_back(Repeat(
+        options, "corpus split, in this process", true,
         [&](Run& run) {
           Fresh(work / "corpus");
           ok = RunSingleWriter(store.string(), split, run) && ok;
-          digests.Check("corpus.store", FileDigest(store));
-          digests.Check("corpus.store.bak", FileDigest(store.string() + ".bak"));
-          digests.Check("corpus.verdicts", TextDigest(run.verdicts));
+          digests.CheckSplit("corpus", store, run);
         },
-        [&](Run& run) {
-          Fresh(work / "corpus-bogofilter");
-          ok = Bogofilter(options.bogofilter, work / "corpus-bogofilter").RunSplit(split, work, run) && ok;
-        });
+        bogofilterSplit("corpus-bogofilter", {})));
     std::printf("\n== corpus split: the single-writer store from empty to %.1f MB\n", FileMb(store));
-    Table(split, corpus.ours, corpus.bogo, corpus.rssKb);
+    Table(split, results.back());
+    double best = 0;
+    size_t bytes = 0;
+    for (int i = 0; i < options.repeats; ++i) {
+      double seconds = TokenizerSeconds(split, bytes);
+      best = i == 0 ? seconds : std::min(best, seconds);
+    }
+    std::printf("tokenizer alone over the %zu classified mails: %.0f MB/s, %.1f us per mail (processor time)\n",
+                split.Checked(), static_cast<double>(bytes) / 1e6 / best,
+                best * 1e6 / static_cast<double>(split.Checked()));
   }
 
-  if (ok && Wanted(options, "grown")) {
+  // The grown store and bogofilter's grown database, built once for the splits that start there.
+  const fs::path grownBase = work / "grown-base" / "kestrelon.store";
+  bool grownBuilt = false;
+  auto growBases = [&]() {
+    if (grownBuilt) return;
+    grownBuilt = true;
     std::vector<std::string> synthetic =
         WriteSyntheticMails(work / "synthetic", kSyntheticMails, kSyntheticWords, kSyntheticSeed);
-    const fs::path base = work / "grown-base" / "kestrelon.store";
     Fresh(work / "grown-base");
     ResetPeakRss();
-    double growSeconds = GrowSingleWriter(base.string(), synthetic);
+    double growSeconds = GrowSingleWriter(grownBase.string(), synthetic);
     long growRssKb = PeakRssKb();
     ok = growSeconds >= 0 && ok;
-    digests.Check("grown-base.store", FileDigest(base));
+    digests.Check("grown-base.store", FileDigest(grownBase));
+    std::printf("\n(grown store: %d synthetic mails learned in %.1f s, peak RSS %.1f MB, %.1f MB)\n", kSyntheticMails,
+                growSeconds, Megabytes(growRssKb), FileMb(grownBase));
     if (options.withBogofilter) {
       std::vector<std::string> even, odd;
       for (size_t i = 0; i < synthetic.size(); ++i) (i % 2 ? odd : even).push_back(synthetic[i]);
@@ -285,36 +375,28 @@ int main(int argc, char** argv) {
       ok = WriteList(work / "synthetic-ham.list", even) && WriteList(work / "synthetic-spam.list", odd) &&
            grow.Learn(work / "synthetic-ham.list", false) && grow.Learn(work / "synthetic-spam.list", true) && ok;
     }
+  };
+
+  if (ok && Wanted(options, "grown")) {
+    growBases();
     const fs::path store = work / "grown" / "kestrelon.store";
-    PhaseResult grown = Repeat(
-        options,
+    results.push_back(Repeat(
+        options, "grown store, in this process", true,
         [&](Run& run) {
           Fresh(work / "grown");
-          fs::copy_file(base, store);
+          fs::copy_file(grownBase, store);
           ok = RunSingleWriter(store.string(), split, run) && ok;
-          digests.Check("grown.store", FileDigest(store));
-          digests.Check("grown.store.bak", FileDigest(store.string() + ".bak"));
-          digests.Check("grown.verdicts", TextDigest(run.verdicts));
+          digests.CheckSplit("grown", store, run);
         },
-        [&](Run& run) {
-          CopyFolder(work / "grown-bogofilter-base", work / "grown-bogofilter");
-          ok = Bogofilter(options.bogofilter, work / "grown-bogofilter").RunSplit(split, work, run) && ok;
-        });
-    std::printf("\n== grown store: %d synthetic mails learned in %.1f s (peak RSS %.1f MB), %.1f MB; then the split\n",
-                kSyntheticMails, growSeconds, static_cast<double>(growRssKb) / 1024.0, FileMb(base));
-    Table(split, grown.ours, grown.bogo, grown.rssKb);
-    if (corpus.ours.done && grown.ours.done)
-      std::printf("ratio grown / corpus store, kestrelon: learning %.2f, processing %.2f (processor time: %.2f, %.2f)\n",
-                  Ratio(grown.ours.LearnRate(), corpus.ours.LearnRate()),
-                  Ratio(grown.ours.ProcessRate(), corpus.ours.ProcessRate()),
-                  Ratio(grown.ours.LearnCpuRate(), corpus.ours.LearnCpuRate()),
-                  Ratio(grown.ours.ProcessCpuRate(), corpus.ours.ProcessCpuRate()));
+        bogofilterSplit("grown-bogofilter", work / "grown-bogofilter-base")));
+    std::printf("\n== grown store: the split from the grown store\n");
+    Table(split, results.back());
   }
 
   if (ok && Wanted(options, "shared")) {
     const fs::path store = work / "shared" / "kestrelon.store";
-    PhaseResult shared = Repeat(
-        options,
+    Result shared = Repeat(
+        options, "shared store, in this process", true,
         [&](Run& run) {
           Fresh(work / "shared");
           ok = RunShared(store.string(), split, run) && ok;
@@ -322,11 +404,45 @@ int main(int argc, char** argv) {
           digests.Check("shared.verdicts", TextDigest(run.verdicts));
         },
         [](Run&) {});
+    // bogofilter's column is its run of the corpus split, when there was one.
+    for (const Result& r : results)
+      if (r.name == "corpus split, in this process") shared.bogo = r.bogo;
+    results.push_back(shared);
     std::printf("\n== shared store, opened for every mail: the split from empty to %.1f MB\n", FileMb(store));
-    Table(split, shared.ours, corpus.bogo, shared.rssKb);
-    std::printf("(bogofilter's column is its run of the corpus phase)\n");
+    Table(split, results.back());
+    std::printf("(bogofilter's column is its run of the corpus split)\n");
   }
 
+  if (ok && Wanted(options, "cli")) {
+    growBases();
+    for (bool grown : {false, true}) {
+      const std::string folder = grown ? "grown-cli" : "corpus-cli";
+      const fs::path store = work / folder / "kestrelon.store";
+      results.push_back(Repeat(
+          options, grown ? "grown store, lexisift commands" : "corpus split, lexisift commands", false,
+          [&](Run& run) {
+            Fresh(work / folder);
+            if (grown) fs::copy_file(grownBase, store);
+            ok = RunCommandLine(options.lexisift, store.string(), split, work / folder, run) && ok;
+            // The same store, backup and verdicts as in this process.
+            digests.CheckSplit(grown ? "grown" : "corpus", store, run);
+          },
+          grown ? bogofilterSplit("grown-bogofilter", work / "grown-bogofilter-base")
+                : bogofilterSplit("corpus-bogofilter", {})));
+      std::printf("\n== %s through lexisift learn and lexisift process, one command per folder\n",
+                  grown ? "grown store" : "corpus split");
+      Table(split, results.back());
+    }
+  }
+
+  if (ok && Wanted(options, "pipeline")) {
+    PipelineOptions pipeline{options.corpus, work, options.lexisift, options.inbox, options.fresh, options.repeats};
+    PipelineResult result;
+    ok = RunPipeline(pipeline, result) && ok;
+    if (ok) PrintPipeline(pipeline, result);
+  }
+
+  Summary(results);
   ok = digests.Finish(options) && ok;
   return ok ? 0 : 1;
 }

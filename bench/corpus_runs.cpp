@@ -2,10 +2,9 @@
 
 #include "Lexisift/engine/locked_mail_filter.h"
 #include "Lexisift/engine/mail_filter.h"
+#include "Lexisift/engine/mail_tokenizer.h"
+#include "bench/child_process.h"
 #include "bench/sample_mails.h"
-
-#include <sys/resource.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <ctime>
@@ -24,35 +23,29 @@ using Bstr = platform::ScopedBstr;
 namespace bench {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double ProcessorSeconds(int who) {
-  if (who == RUSAGE_SELF) {
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-  }
-  rusage usage{};
-  getrusage(who, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+double ProcessorSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
-// Measures from its making until Add: wall-clock time and the processor time of this
-// process or, for bogofilter, of the child processes waited for.
-class Stopwatch {
- public:
-  explicit Stopwatch(int who = RUSAGE_SELF) : who_(who), wall_(Clock::now()), cpu_(ProcessorSeconds(who)) {}
-  void AddTo(Seconds& seconds) const {
-    seconds.wall += std::chrono::duration<double>(Clock::now() - wall_).count();
-    seconds.cpu += ProcessorSeconds(who_) - cpu_;
-  }
+// Runs one command, adding its times to `seconds` and its memory to `run`; false when it
+// did not end with one of the exit codes in `success`.
+bool Measured(const std::vector<std::string>& argv, const std::string& input, const std::string& output,
+              const std::string& errors, Seconds& seconds, Run& run, int success = 0) {
+  ChildRun child = RunChild(argv, input, output, errors);
+  seconds.wall += child.wall;
+  seconds.cpu += child.cpu;
+  run.peakRssKb = std::max(run.peakRssKb, child.peakRssKb);
+  return child.started && child.exitCode >= 0 && child.exitCode <= success;
+}
 
- private:
-  int who_;
-  Clock::time_point wall_;
-  double cpu_;
-};
+std::vector<std::string> Lines(const fs::path& path) {
+  std::vector<std::string> lines;
+  std::ifstream in(path, std::ios::binary);
+  for (std::string line; std::getline(in, line);) lines.push_back(line + "\n");
+  return lines;
+}
 
 // A filter object, released when it goes.
 template <typename Interface>
@@ -91,13 +84,14 @@ void Count(Run& run, const CheckedGroup& group, char verdict) {
   ++run.processed;
 }
 
-std::string Quoted(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
 }  // namespace
+
+Stopwatch::Stopwatch() : wall_(std::chrono::steady_clock::now()), cpu_(ProcessorSeconds()) {}
+
+void Stopwatch::AddTo(Seconds& seconds) const {
+  seconds.wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_).count();
+  seconds.cpu += ProcessorSeconds() - cpu_;
+}
 
 size_t CorpusSplit::Checked() const {
   size_t n = 0;
@@ -189,27 +183,75 @@ bool RunShared(const std::string& store, const CorpusSplit& split, Run& run) {
   return ok;
 }
 
+bool RunCommandLine(const std::string& lexisift, const std::string& store, const CorpusSplit& split,
+                    const fs::path& scratch, Run& run) {
+  const std::string errors = (scratch / "lexisift.stderr").string();
+  bool ok = true;
+  for (const auto* list : {&split.learnHam, &split.learnSpam}) {
+    std::vector<std::string> argv = {lexisift, "learn", "--store", store, list == &split.learnSpam ? "--spam" : "--ham"};
+    argv.insert(argv.end(), list->begin(), list->end());
+    ok = Measured(argv, "", "", errors, run.learn, run) && ok;
+    run.learned += list->size();
+  }
+  for (const auto& group : split.checked) {
+    std::vector<std::string> argv = {lexisift, "process", "--store", store};
+    argv.insert(argv.end(), group.files.begin(), group.files.end());
+    fs::path output = scratch / (group.name + ".verdicts");
+    ok = Measured(argv, "", output.string(), errors, run.process, run) && ok;
+    // "spam\t<file>" or "ham\t<file>" per mail, in the order given.
+    std::vector<std::string> lines = Lines(output);
+    for (const auto& line : lines) Count(run, group, line.rfind("spam\t", 0) == 0 ? 'S' : 'H');
+    ok = lines.size() == group.files.size() && ok;
+  }
+  if (!ok) std::fprintf(stderr, "lexisift failed on some mails (see %s)\n", errors.c_str());
+  run.done = ok;
+  return ok;
+}
+
+double TokenizerSeconds(const CorpusSplit& split, size_t& bytes) {
+  std::vector<std::string> texts;
+  for (const auto& group : split.checked)
+    for (const auto& file : group.files) {
+      texts.emplace_back();
+      kestrelon::ReadMailFileText(file, texts.back());
+    }
+  kestrelon::MailTokenizer tokenizer;
+  Seconds seconds;
+  bytes = 0;
+  Stopwatch watch;
+  for (std::string& text : texts) {
+    kestrelon::TokenTable table;
+    tokenizer.TokenizeHeader(text.data(), table);  // as a mail file is read
+    bytes += text.size();
+  }
+  watch.AddTo(seconds);
+  return seconds.cpu;
+}
+
 bool WriteList(const fs::path& path, const std::vector<std::string>& files) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   for (const auto& file : files) out << file << '\n';
   return static_cast<bool>(out);
 }
 
-bool Bogofilter::Bulk(const std::string& options, const fs::path& list, std::vector<std::string>& lines) {
-  std::string command = Quoted(program_) + " -d " + Quoted(home_.string()) + " " + options + " -b < " +
-                        Quoted(list.string()) + " 2>> " + Quoted((home_ / "stderr.log").string());
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return false;
-  char line[4096];
-  while (std::fgets(line, sizeof line, pipe)) lines.emplace_back(line);
-  int status = pclose(pipe);
+bool Bogofilter::Bulk(const std::vector<std::string>& options, const fs::path& list, std::vector<std::string>& lines,
+                      Seconds* seconds, Run* run) {
+  std::vector<std::string> argv = {program_, "-d", home_.string()};
+  argv.insert(argv.end(), options.begin(), options.end());
+  argv.push_back("-b");
+  fs::path output = home_ / "output.txt";
+  Seconds ignoredSeconds;
+  Run ignoredRun;
   // Exit codes 0, 1 and 2 are the spam, ham and unsure of the last mail; 3 is an error.
-  return WIFEXITED(status) && WEXITSTATUS(status) <= 2;
+  bool ok = Measured(argv, list.string(), output.string(), (home_ / "stderr.log").string(),
+                     seconds ? *seconds : ignoredSeconds, run ? *run : ignoredRun, 2);
+  lines = Lines(output);
+  return ok;
 }
 
-bool Bogofilter::Learn(const fs::path& list, bool spam) {
+bool Bogofilter::Learn(const fs::path& list, bool spam, Run* run) {
   std::vector<std::string> ignored;
-  return Bulk(spam ? "-s" : "-n", list, ignored);
+  return Bulk({spam ? "-s" : "-n"}, list, ignored, run ? &run->learn : nullptr, run);
 }
 
 bool Bogofilter::RunSplit(const CorpusSplit& split, const fs::path& lists, Run& run) {
@@ -219,23 +261,19 @@ bool Bogofilter::RunSplit(const CorpusSplit& split, const fs::path& lists, Run& 
   for (const auto& group : split.checked)
     if (!WriteList(lists / (group.name + ".list"), group.files)) return false;
 
-  Stopwatch learning(RUSAGE_CHILDREN);
-  if (!Learn(lists / "learn-ham.list", false) || !Learn(lists / "learn-spam.list", true)) {
+  if (!Learn(lists / "learn-ham.list", false, &run) || !Learn(lists / "learn-spam.list", true, &run)) {
     std::fprintf(stderr, "bogofilter failed to learn\n");
     return false;
   }
-  learning.AddTo(run.learn);
   run.learned = split.Learned();
 
   std::vector<std::vector<std::string>> output(split.checked.size());
-  Stopwatch processing(RUSAGE_CHILDREN);
   for (size_t g = 0; g < split.checked.size(); ++g) {
-    if (!Bulk("-u -T", lists / (split.checked[g].name + ".list"), output[g])) {
+    if (!Bulk({"-u", "-T"}, lists / (split.checked[g].name + ".list"), output[g], &run.process, &run)) {
       std::fprintf(stderr, "bogofilter failed on %s\n", split.checked[g].name.c_str());
       return false;
     }
   }
-  processing.AddTo(run.process);
 
   // Each output line is "<file> <S|H|U> <score>".
   for (size_t g = 0; g < split.checked.size(); ++g) {

@@ -27,11 +27,12 @@ float MailClassifier::TokenProbability(CMailItemsMap& store, std::string_view to
 
 float MailClassifier::Score(CMailItemsMap& store, const TokenTable& table) {
   InterestingTokens& tokens = *Interesting();
-  tokens.clear();
+  tokens.Clear();
   table.ForEach([&](const TokenTable::Entry& entry) {
     float p = TokenProbability(store, entry.key);
-    tokens.insert({Interest(p), {entry.key, p}});
+    tokens.Add(Interest(p), entry.key, p);
   });
+  tokens.Order();
   return CombineScore(constants_, tokens);
 }
 

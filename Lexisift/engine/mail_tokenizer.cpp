@@ -1,6 +1,6 @@
 #include "Lexisift/engine/mail_tokenizer.h"
 
-#include "shared/pattern.h"
+#include "Lexisift/engine/token_patterns.h"
 
 #include <algorithm>
 #include <array>
@@ -11,77 +11,79 @@ namespace kestrelon {
 
 namespace {
 
-constexpr char kLinkPattern[] = "http.?://[^ /\r\n]*";
-constexpr char kNumberPattern[] = "[0-9]+[.,]+[0-9]+[.,]*[0-9]*[.,]*[0-9]*";
-constexpr char kFieldPattern[] = " *{[^\r\n]*}";  // after the field name
-constexpr char kFirstLinkPattern[] = "(http.?://)|(www.)[^ \r\n]*";
-constexpr char kMarkupPattern[] = "<[^>]*>";
-constexpr std::array<const char*, 5> kHeaderFields = {"Reply-To:", "Return-Path:", "To:", "From:", "Subject:"};
-
 // The bytes that end a word; 0xA7 is the section sign of the Western code page.
 constexpr std::string_view kDelimiters = " \"\xa7%&/()=?{}[]\\+#*~<>|,.-;:@_^\n\t\r";
 
-struct DelimiterTable {
-  std::array<bool, 256> is{};
-  constexpr DelimiterTable() {
-    for (char c : kDelimiters) is[static_cast<uint8_t>(c)] = true;
+struct ByteTable {
+  std::array<bool, 256> has{};
+  constexpr ByteTable(std::string_view bytes) {
+    for (char c : bytes) has[static_cast<uint8_t>(c)] = true;
   }
+  bool operator()(char c) const { return has[static_cast<uint8_t>(c)]; }
 };
-constexpr DelimiterTable kDelimiterTable;
+constexpr ByteTable kIsDelimiter(kDelimiters);
+constexpr ByteTable kIsDigit("0123456789");
 
-bool OnlyDigits(std::string_view word) {
-  return std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; });
+char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+
+std::string_view CopiedPart(const char* text, const TextSpan& span) {
+  return std::string_view(text + span.start, std::min(span.Length(), MailTokenizer::kMaxCopiedMatch));
 }
 
-std::string_view CopiedPart(const char* text, size_t start, size_t end) {
-  return std::string_view(text + start, std::min(end - start, MailTokenizer::kMaxCopiedMatch));
-}
+void Blank(char* text, const TextSpan& span) { std::memset(text + span.start, '*', span.Length()); }
 
 }  // namespace
 
 void MailTokenizer::SplitIntoWords(std::string_view text, std::string_view prefix, TokenTable& table) {
-  char key[2 + kMaxWordLength + 1];
+  char key[2 + kMaxWordLength];
   size_t prefixLength = std::min(prefix.size(), size_t{2});
   std::memcpy(key, prefix.data(), prefixLength);
-  size_t i = 0;
-  while (i < text.size()) {
-    while (i < text.size() && kDelimiterTable.is[static_cast<uint8_t>(text[i])]) ++i;
-    size_t start = i;
-    while (i < text.size() && !kDelimiterTable.is[static_cast<uint8_t>(text[i])]) ++i;
-    std::string_view word = text.substr(start, i - start);
-    if (word.size() < kMinWordLength || word.size() > kMaxWordLength || OnlyDigits(word)) continue;
-    std::memcpy(key + prefixLength, word.data(), word.size());
-    table.Add(std::string_view(key, prefixLength + word.size()));
+  const uint32_t prefixHash = TokenTable::Hash(std::string_view(key, prefixLength));
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p < end) {
+    while (p < end && kIsDelimiter(*p)) ++p;
+    const char* word = p;
+    while (p < end && !kIsDelimiter(*p)) ++p;
+    auto length = static_cast<size_t>(p - word);
+    if (length < kMinWordLength || length > kMaxWordLength) continue;
+    // The key's hash, and whether the word is only digits, in one look at its bytes.
+    uint32_t hash = prefixHash;
+    bool digits = true;
+    for (size_t i = 0; i < length; ++i) {
+      hash = TokenTable::HashStep(hash, word[i]);
+      digits = digits && kIsDigit(word[i]);
+    }
+    if (digits) continue;
+    if (prefixLength == 0) {
+      table.AddHashed(std::string_view(word, length), hash);
+    } else {
+      std::memcpy(key + prefixLength, word, length);
+      table.AddHashed(std::string_view(key, prefixLength + length), hash);
+    }
   }
 }
 
-MailTokenizer::MailTokenizer() {
-  link_.Compile(kLinkPattern, false);
-  number_.Compile(kNumberPattern, true);
-  for (size_t i = 0; i < kHeaderFields.size(); ++i) fields_[i].Compile(std::string(kHeaderFields[i]) + kFieldPattern, false);
-  firstLink_.Compile(kFirstLinkPattern, false);
-  markup_.Compile(kMarkupPattern, false);
-}
-
 void MailTokenizer::CountLinks(char* text, size_t length, TokenTable& table) {
-  PatternMatch m;
-  std::string upper;
-  for (size_t from = 0; link_.Search(std::string_view(text, length), from, m); from = m.end) {
-    upper.assign(CopiedPart(text, m.start, m.end));
-    for (char& c : upper)
-      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-    SplitIntoWords(upper, "U*", table);
-    std::memset(text + m.start, '*', m.end - m.start);
+  std::string_view all(text, length);
+  char upper[kMaxCopiedMatch];
+  TextSpan m;
+  for (size_t from = 0; token_patterns::FindLink(all, from, m); from = m.end) {
+    std::string_view copy = CopiedPart(text, m);
+    for (size_t i = 0; i < copy.size(); ++i) upper[i] = AsciiUpper(copy[i]);
+    SplitIntoWords(std::string_view(upper, copy.size()), "U*", table);
+    Blank(text, m);
   }
 }
 
 void MailTokenizer::CountNumbers(const char* text, size_t length, TokenTable& table) {
-  PatternMatch m;
+  std::string_view all(text, length);
   char key[2 + kMaxWordLength];
   key[0] = 'P';
   key[1] = '*';
-  for (size_t from = 0; number_.Search(std::string_view(text, length), from, m); from = m.end) {
-    std::string_view copy = CopiedPart(text, m.start, m.end);
+  TextSpan m;
+  for (size_t from = 0; token_patterns::FindNumber(all, from, m); from = m.end) {
+    std::string_view copy = CopiedPart(text, m);
     if (copy.size() >= kMinWordLength && copy.size() <= kMaxWordLength) {
       std::memcpy(key + 2, copy.data(), copy.size());
       table.Add(std::string_view(key, 2 + copy.size()));
@@ -90,14 +92,12 @@ void MailTokenizer::CountNumbers(const char* text, size_t length, TokenTable& ta
 }
 
 void MailTokenizer::CountHeaderFields(char* text, size_t length, TokenTable& table) {
-  for (Pattern& pattern : fields_) {
-    PatternMatch m;
-    if (!pattern.Search(std::string_view(text, length), 0, m) || !m.groups[0].TookPart()) continue;
+  for (std::string_view name : token_patterns::kHeaderFields) {
+    TextSpan m, value;
+    if (!token_patterns::FindHeaderField(std::string_view(text, length), name, m, value)) continue;
     const char prefix[2] = {text[m.start], '*'};
-    auto valueStart = static_cast<size_t>(m.groups[0].start);
-    auto valueEnd = static_cast<size_t>(m.groups[0].end);
-    SplitIntoWords(CopiedPart(text, valueStart, valueEnd), std::string_view(prefix, 2), table);
-    std::memset(text + m.start, '*', m.end - m.start);
+    SplitIntoWords(CopiedPart(text, value), std::string_view(prefix, 2), table);
+    Blank(text, m);
   }
 }
 
@@ -124,9 +124,9 @@ void MailTokenizer::DetectLink(std::string_view text) {
   pendingLink_.clear();
   size_t limit = (contentType_ == CONTENT_TYPE_HTML || contentType_ == CONTENT_TYPE_RTF) ? 3 * shortMailLimit_ : shortMailLimit_;
   if (text.empty() || scanner_.TimeoutMilliseconds() < 1000 || text.size() >= limit) return;
-  PatternMatch m;
-  if (!firstLink_.Search(text, 0, m)) return;
-  std::string_view link = text.substr(m.start, m.end - m.start);
+  TextSpan m;
+  if (!token_patterns::FindFirstLink(text, m)) return;
+  std::string_view link = text.substr(m.start, m.Length());
   // Only the scheme alternative can begin with an h; the other one is written from www on.
   if (link[0] != 'h' && link[0] != 'H') pendingLink_ = "http://";
   pendingLink_.append(link);
@@ -147,9 +147,9 @@ void MailTokenizer::TokenizePage(char* text, TokenTable& table) {
   CountNumbers(text, length, table);
   // Markup gives no words for plain-text mails; for the other types its words count too.
   if (contentType_ == CONTENT_TYPE_PLAIN) {
-    PatternMatch m;
-    for (size_t from = 0; markup_.Search(std::string_view(text, length), from, m); from = m.end)
-      std::memset(text + m.start, '*', m.end - m.start);
+    TextSpan m;
+    for (size_t from = 0; token_patterns::FindMarkup(std::string_view(text, length), from, m); from = m.end)
+      Blank(text, m);
   }
   SplitIntoWords(std::string_view(text, length), "", table);
 }

@@ -9,9 +9,6 @@
 #include "Lexisift/engine/link_scanner.h"
 #include "Lexisift/engine/token_table.h"
 #include "shared/filter_enums.h"
-#include "shared/pattern.h"
-
-#include <array>
 
 #include <cstddef>
 #include <string>
@@ -26,8 +23,6 @@ class MailTokenizer {
   static constexpr size_t kMaxCopiedMatch = 255;
   static constexpr size_t kShortMailLimit = 200;
   static constexpr size_t kFileShortMailLimit = 1200;  // while a mail file is read
-
-  MailTokenizer();
 
   // The header passes: links, numbers, the five header fields, then plain words.
   void TokenizeHeader(char* text, TokenTable& table);
@@ -64,13 +59,6 @@ class MailTokenizer {
   void CountLinks(char* text, size_t length, TokenTable& table);
   void CountNumbers(const char* text, size_t length, TokenTable& table);
   void CountHeaderFields(char* text, size_t length, TokenTable& table);
-
-  // Compiled once per tokenizer; a tokenizer belongs to one filter object and thread.
-  Pattern link_;
-  Pattern number_;
-  std::array<Pattern, 5> fields_;
-  Pattern firstLink_;
-  Pattern markup_;
 
   LinkScanner scanner_;
   CONTENT_TYPE contentType_ = CONTENT_TYPE_PLAIN;

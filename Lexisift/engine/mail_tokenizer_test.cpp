@@ -14,7 +14,7 @@ using Counts = std::map<std::string, uint32_t>;
 
 Counts Collect(const TokenTable& table) {
   Counts out;
-  table.ForEach([&](const TokenTable::Entry& e) { out[e.key] = e.count; });
+  table.ForEach([&](const TokenTable::Entry& e) { out[std::string(e.key)] = e.count; });
   return out;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 namespace kestrelon {
 
@@ -19,6 +20,7 @@ uint8_t UpperAscii(uint8_t c) { return (c >= 'a' && c <= 'z') ? static_cast<uint
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
+  if (std::memcmp(a.data(), b.data(), a.size()) == 0) return true;  // mostly spelt alike
   for (size_t i = 0; i < a.size(); ++i)
     if (UpperAscii(static_cast<uint8_t>(a[i])) != UpperAscii(static_cast<uint8_t>(b[i]))) return false;
   return true;
@@ -28,15 +30,6 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 
 TokenTable::TokenTable() : heads_(kInitialBins, kNone) {}
 
-uint32_t TokenTable::Hash(std::string_view key) {
-  uint32_t h = 0;
-  for (char c : key) {
-    auto upper = static_cast<int8_t>(UpperAscii(static_cast<uint8_t>(c)));
-    h = h * 33u + static_cast<uint32_t>(static_cast<int32_t>(upper));
-  }
-  return h;
-}
-
 uint32_t TokenTable::BinsForKeys(size_t keys) {
   size_t wanted = keys * 4 / 3;  // floor(keys / 0.75)
   if (wanted <= kBinPrimes.front()) return kBinPrimes.front();
@@ -45,8 +38,8 @@ uint32_t TokenTable::BinsForKeys(size_t keys) {
 }
 
 int32_t TokenTable::Lookup(std::string_view key, uint32_t hash) const {
-  for (int32_t i = heads_[hash % heads_.size()]; i != kNone; i = next_[static_cast<size_t>(i)])
-    if (hashes_[static_cast<size_t>(i)] == hash && EqualsIgnoringCase(entries_[static_cast<size_t>(i)].key, key))
+  for (int32_t i = heads_[hash % heads_.size()]; i != kNone; i = links_[static_cast<size_t>(i)].next)
+    if (links_[static_cast<size_t>(i)].hash == hash && EqualsIgnoringCase(entries_[static_cast<size_t>(i)].key, key))
       return i;
   return kNone;
 }
@@ -56,18 +49,29 @@ const TokenTable::Entry* TokenTable::Find(std::string_view key) const {
   return i == kNone ? nullptr : &entries_[static_cast<size_t>(i)];
 }
 
-void TokenTable::Add(std::string_view key) {
-  uint32_t hash = Hash(key);
+std::string_view TokenTable::KeepKey(std::string_view key) {
+  // A table moved from has no blocks, whatever its counters say.
+  if (keyBlocks_.empty() || key.size() > keyBlockSize_ - keyBlockUsed_) {
+    keyBlockSize_ = std::max(kKeyBlockSize, key.size());
+    keyBlocks_.emplace_back(new char[keyBlockSize_]);
+    keyBlockUsed_ = 0;
+  }
+  char* at = keyBlocks_.back().get() + keyBlockUsed_;
+  std::memcpy(at, key.data(), key.size());
+  keyBlockUsed_ += key.size();
+  return std::string_view(at, key.size());
+}
+
+void TokenTable::AddHashed(std::string_view key, uint32_t hash) {
   int32_t found = Lookup(key, hash);
   if (found != kNone) {
     ++entries_[static_cast<size_t>(found)].count;
     return;
   }
   auto index = static_cast<int32_t>(entries_.size());
-  entries_.push_back({std::string(key), 1});
-  hashes_.push_back(hash);
+  entries_.push_back({KeepKey(key), 1});
   int32_t& head = heads_[hash % heads_.size()];
-  next_.push_back(head);
+  links_.push_back({hash, head});
   head = index;
 
   // Rebuild once the keys outgrow 2.25 per bin.
@@ -82,9 +86,10 @@ void TokenTable::Rebuild(uint32_t bins) {
   // Bin by bin from bin 0, each chain from its head, each key to the head of its new chain.
   for (int32_t old : heads_) {
     for (int32_t i = old; i != kNone;) {
-      int32_t following = next_[static_cast<size_t>(i)];
-      int32_t& head = heads[hashes_[static_cast<size_t>(i)] % bins];
-      next_[static_cast<size_t>(i)] = head;
+      Link& link = links_[static_cast<size_t>(i)];
+      int32_t following = link.next;
+      int32_t& head = heads[link.hash % bins];
+      link.next = head;
       head = i;
       i = following;
     }

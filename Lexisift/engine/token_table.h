@@ -2,11 +2,12 @@
 //
 // A chained hash table whose iteration order is part of the engine's behaviour: the
 // score breaks ties in this order and the store is updated in it. Keys compare without
-// regard to ASCII case and keep the spelling met first.
+// regard to ASCII case and keep the spelling met first. The keys' bytes live in blocks
+// of the table's own, so adding a token allocates nothing but now and then a block.
 #pragma once
 
 #include <cstdint>
-#include <string>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -16,15 +17,20 @@ class TokenTable {
  public:
   static constexpr uint32_t kInitialBins = 50;
 
+  // The key stays valid as long as the table.
   struct Entry {
-    std::string key;
+    std::string_view key;
     uint32_t count;
   };
 
   TokenTable();
+  TokenTable(TokenTable&&) noexcept = default;
+  TokenTable& operator=(TokenTable&&) noexcept = default;
 
   // Counts one occurrence of `key`: added with 1 if absent, else raised by 1.
-  void Add(std::string_view key);
+  void Add(std::string_view key) { AddHashed(key, Hash(key)); }
+  // The same, for a caller that computed Hash(key) as it read the key.
+  void AddHashed(std::string_view key, uint32_t hash);
 
   // The entry for `key` (ASCII case ignored), or nullptr.
   const Entry* Find(std::string_view key) const;
@@ -37,11 +43,19 @@ class TokenTable {
   template <typename Fn>
   void ForEach(Fn&& fn) const {
     for (int32_t head : heads_)
-      for (int32_t i = head; i != kNone; i = next_[static_cast<size_t>(i)]) fn(entries_[static_cast<size_t>(i)]);
+      for (int32_t i = head; i != kNone; i = links_[static_cast<size_t>(i)].next) fn(entries_[static_cast<size_t>(i)]);
   }
 
   // The hash of a key: h = h * 33 + the byte upper-cased and read as signed 8-bit.
-  static uint32_t Hash(std::string_view key);
+  static uint32_t Hash(std::string_view key) {
+    uint32_t h = 0;
+    for (char c : key) h = HashStep(h, c);
+    return h;
+  }
+  static uint32_t HashStep(uint32_t h, char c) {
+    auto upper = static_cast<int8_t>((c >= 'a' && c <= 'z') ? c - 32 : c);
+    return h * 33u + static_cast<uint32_t>(static_cast<int32_t>(upper));
+  }
 
   // The bin count a rebuild chooses for `keys` keys.
   static uint32_t BinsForKeys(size_t keys);
@@ -49,13 +63,23 @@ class TokenTable {
  private:
   static constexpr int32_t kNone = -1;
 
+  static constexpr size_t kKeyBlockSize = 4096;
+
+  struct Link {
+    uint32_t hash;
+    int32_t next;  // next entry in the same chain
+  };
+
   int32_t Lookup(std::string_view key, uint32_t hash) const;
   void Rebuild(uint32_t bins);
+  std::string_view KeepKey(std::string_view key);
 
   std::vector<int32_t> heads_;  // first entry of each bin's chain
-  std::vector<int32_t> next_;   // next entry in the same chain
-  std::vector<uint32_t> hashes_;
+  std::vector<Link> links_;     // beside each entry
   std::vector<Entry> entries_;
+  std::vector<std::unique_ptr<char[]>> keyBlocks_;
+  size_t keyBlockSize_ = 0;  // of the last block
+  size_t keyBlockUsed_ = 0;
 };
 
 }  // namespace kestrelon

@@ -11,7 +11,7 @@ namespace {
 
 std::vector<std::string> Keys(const TokenTable& table) {
   std::vector<std::string> keys;
-  table.ForEach([&](const TokenTable::Entry& e) { keys.push_back(e.key); });
+  table.ForEach([&](const TokenTable::Entry& e) { keys.emplace_back(e.key); });
   return keys;
 }
 

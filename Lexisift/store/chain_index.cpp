@@ -17,6 +17,13 @@ namespace {
 constexpr size_t kMinCapacity = 4096;
 constexpr size_t kBlockSize = 1 << 20;
 constexpr size_t kLongestRecord = kRecordHeaderSize + 255 + 1;  // what a length byte can claim
+constexpr size_t kQueued = 16;  // records whose entries are fetched ahead
+
+#if defined(__GNUC__) || defined(__clang__)
+#define KESTRELON_PREFETCH(address) __builtin_prefetch(address)
+#else
+#define KESTRELON_PREFETCH(address) ((void)(address))
+#endif
 
 // The record's length byte, key and terminator: what tells one record from another.
 void KeepIdentity(std::vector<unsigned char>& out, const unsigned char* record, size_t keyLength) {
@@ -92,6 +99,30 @@ void ChainIndex::Extend(std::string_view key, uint32_t offset) {
   size_ = static_cast<uint64_t>(offset) + kRecordHeaderSize + key.size() + 1;
 }
 
+void ChainIndex::AddFirstOfKey(platform::File& file, const Pending& record) {
+  // A key stored twice in one chain: the walk finds the first. The search for it ends at
+  // the free entry that the record takes otherwise.
+  size_t i = record.tag >> shift_;
+  unsigned char candidate[kRecordHeaderSize + kMaxKeyLength + 1];
+  const size_t wanted = kRecordHeaderSize + record.length + 1u;
+  for (; entries_[i].offset != 0; i = (i + 1) & mask_) {
+    if (entries_[i].tag != record.tag) continue;
+    size_t n = 0;
+    if (file.ReadAt(entries_[i].offset, candidate, wanted, n) && n == wanted &&
+        candidate[kKeyLengthOffset] == record.length &&
+        std::memcmp(candidate + kRecordHeaderSize, record.key, record.length) == 0 &&
+        candidate[kRecordHeaderSize + record.length] == 0)
+      return;
+  }
+  if ((count_ + 1) * 5 > entries_.size() * 4) {
+    Resize(entries_.size() * 2);
+    Insert(record.tag, record.offset);
+    return;
+  }
+  entries_[i] = Entry{record.offset, record.tag};
+  ++count_;
+}
+
 bool ChainIndex::Build(platform::File& file, uint64_t size) {
   Clear();
   if (size < kTableSize || size > UINT32_MAX) return false;  // such files are left to the walk
@@ -122,9 +153,16 @@ bool ChainIndex::Build(platform::File& file, uint64_t size) {
 
     uint64_t blockStart = 0, blockEnd = 0;
     uint64_t q = kTableSize;
-    unsigned char candidate[kRecordHeaderSize + kMaxKeyLength + 1];
+    Pending pending[kQueued];
+    size_t first = 0, waiting = 0;
+    const unsigned char* last = nullptr;  // the last record met, while it is in the block
+    auto keepLast = [&] {
+      if (last) KeepIdentity(lastKey_, last, last[kKeyLengthOffset]);
+      last = nullptr;
+    };
     while (q + kRecordHeaderSize <= size) {
       if (q + kLongestRecord > blockEnd && blockEnd < size) {
+        keepLast();
         if (!file.ReadAt(q, block.data(), block.size(), got)) break;
         blockStart = q;
         blockEnd = q + got;
@@ -135,22 +173,23 @@ bool ChainIndex::Build(platform::File& file, uint64_t size) {
       const uint64_t end = q + kRecordHeaderSize + length + 1;
       if (end > size || end > blockEnd) break;
       lastRecord_ = static_cast<uint32_t>(q);
-      KeepIdentity(lastKey_, r, length);
+      last = r;
       if (length >= 1 && length <= kMaxKeyLength && r[kRecordHeaderSize + length] == 0) {
         std::string_view key(reinterpret_cast<const char*>(r + kRecordHeaderSize), length);
         uint32_t b = Bucket(key);
         if (expected[b] == q && Trusted(b)) {
-          uint64_t h = Hash(key);
-          // A key stored twice in one chain: the walk finds the first.
-          bool twice = Find(h, [&](uint32_t at) {
-            size_t n = 0;
-            return file.ReadAt(at, candidate, kRecordHeaderSize + length + 1, n) &&
-                   n == kRecordHeaderSize + length + 1u && candidate[kKeyLengthOffset] == length &&
-                   std::memcmp(candidate + kRecordHeaderSize, key.data(), length + 1u) == 0;
-          });
-          if (!twice) {
-            if ((count_ + 1) * 5 > entries_.size() * 4) Resize(entries_.size() * 2);
-            Insert(Tag(h), static_cast<uint32_t>(q));
+          // Entries are far apart in memory: each record waits in the queue while the
+          // place of its entry is fetched, and records still go in in file order.
+          Pending& record = pending[(first + waiting) % kQueued];
+          record.offset = static_cast<uint32_t>(q);
+          record.tag = Tag(Hash(key));
+          record.length = length;
+          std::memcpy(record.key, key.data(), length);
+          KESTRELON_PREFETCH(&entries_[record.tag >> shift_]);
+          if (++waiting == kQueued) {
+            AddFirstOfKey(file, pending[first]);
+            first = (first + 1) % kQueued;
+            --waiting;
           }
           tails_[b] = static_cast<uint32_t>(q);
           uint32_t next = ReadU32(r + kNextOffset);
@@ -160,6 +199,8 @@ bool ChainIndex::Build(platform::File& file, uint64_t size) {
       }
       q = end;
     }
+    keepLast();
+    for (; waiting > 0; --waiting, first = (first + 1) % kQueued) AddFirstOfKey(file, pending[first]);
     // A link that met no record: into the middle of one, past the end, or at a record
     // of another bucket.
     for (uint32_t b : heads)

@@ -42,6 +42,7 @@ bool PageCache::Read(uint64_t offset, void* buffer, size_t size, size_t& got) {
 }
 
 bool PageCache::Write(uint64_t offset, const void* buffer, size_t size) {
+  ++generation_;
   if (!endKnown_) endKnown_ = file_.Size(end_);
   // A write past the end fills the gap with zeros that no cached page knows of.
   if (!endKnown_ || offset > end_) Clear();

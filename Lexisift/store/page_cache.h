@@ -27,7 +27,11 @@ class PageCache {
   void Clear() {
     slots_.clear();
     endKnown_ = false;
+    ++generation_;
   }
+  // Moves on with every write and clearing: what was read at one generation holds while
+  // it lasts.
+  uint64_t Generation() const { return generation_; }
 
  private:
   struct Slot {
@@ -42,6 +46,7 @@ class PageCache {
   std::vector<Slot> slots_;
   bool endKnown_ = false;
   uint64_t end_ = 0;  // the file's size, once known
+  uint64_t generation_ = 0;
 };
 
 }  // namespace kestrelon

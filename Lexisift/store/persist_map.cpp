@@ -303,8 +303,15 @@ void CPersistMap::SettleRollBack() {
   if (index_) index_->Clear();  // built again from the file as it is now
 }
 
+void CPersistMap::RememberLookup(const Place& place) {
+  if (lookupsGeneration_ != cache_.Generation() || lookups_.size() >= kMaxRememberedLookups) lookups_.clear();
+  lookupsGeneration_ = cache_.Generation();
+  lookups_.push_back(place);
+}
+
 MapItem CPersistMap::GetKeyPos(std::string_view key, bool create) {
   Place place = Locate(key);
+  if (!create) RememberLookup(place);
   if (!place.found && create) {
     uint64_t size = 0;
     if (!file_.Size(size)) Fail(kErrSeek);
@@ -457,7 +464,15 @@ void CPersistMap::Apply(const TokenTable& tokens, bool flag, Op op) {
   // fails the mail while the store is still as it was.
   std::vector<Place> places;
   places.reserve(tokens.Size());
-  tokens.ForEach([&](const TokenTable::Entry& e) { places.push_back(Locate(e.key)); });
+  // A token looked up at its position in the same order since the file last changed
+  // (the mail was scored) is where that lookup found it.
+  const bool unchanged = lookupsGeneration_ == cache_.Generation();
+  tokens.ForEach([&](const TokenTable::Entry& e) {
+    size_t i = places.size();
+    bool known = unchanged && i < lookups_.size() && lookups_[i].item.Key() == e.key;
+    places.push_back(known ? lookups_[i] : Locate(e.key));
+  });
+  lookups_.clear();
   uint64_t end = 0;
   if (!file_.Size(end)) Fail(kErrSave);
   Batch batch;

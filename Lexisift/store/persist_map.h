@@ -184,6 +184,7 @@ class CPersistMap {
   // Tells the index about the records a committed batch added.
   void Remember(const Batch& batch);
   void Apply(const TokenTable& tokens, bool flag, Op op);
+  void RememberLookup(const Place& place);
 
   // The undo record of an update that starts at file size `end`.
   Undo& StartUpdate(uint64_t end);
@@ -203,6 +204,12 @@ class CPersistMap {
   Recovery recovery_ = Recovery::None;
 
   PageCache cache_{file_};  // lookups and updates after opening go through it
+  // The places that lookups found since the file last changed, in order: a processed
+  // mail is scored token by token and then learned, and its update need not look the
+  // same tokens up again.
+  static constexpr size_t kMaxRememberedLookups = 1 << 16;
+  std::vector<Place> lookups_;
+  uint64_t lookupsGeneration_ = 0;
 };
 
 }  // namespace kestrelon

@@ -377,7 +377,8 @@ class ReferenceFile {
   void Apply(const TokenTable& t, int op, bool flag) {  // op 0 add, 1 delete, 2 swap
     auto reduce = [](int32_t x, uint32_t n) { return x > static_cast<int32_t>(n) ? x - static_cast<int32_t>(n) : 0; };
     t.ForEach([&](const TokenTable::Entry& e) {
-      size_t at = Find(e.key);
+      std::string key(e.key);
+      size_t at = Find(key);
       int32_t ham = at ? I32At(bytes_, at) : 0, spam = at ? I32At(bytes_, at + 4) : 0;
       int32_t n = static_cast<int32_t>(e.count);
       if (op == 0) (flag ? spam : ham) += n;
@@ -386,7 +387,7 @@ class ReferenceFile {
         (flag ? ham : spam) = reduce(flag ? ham : spam, e.count);
         (flag ? spam : ham) += n;
       }
-      Put(e.key, ham, spam);
+      Put(key, ham, spam);
     });
     int32_t h = I32At(bytes_, 0), s = I32At(bytes_, 4);
     auto dec = [](int32_t x) { return x > 1 ? x - 1 : 0; };
@@ -492,5 +493,30 @@ TEST(PersistMap, EachUpdateIsInTheFileWhenItReturns) {
     model.Put("t7", 5, 0);
     ASSERT_TRUE(ReadAll(path) == model.Bytes());
     EXPECT_EQ(map.GetItem("t7").ham, 5);
+  }
+}
+
+// A processed mail is looked up token by token, then learned: the update may use what
+// the lookups found only while the file is still as they found it.
+TEST(PersistMap, UpdateAfterLookupsFindsTheFileAsItIs) {
+  ScratchDir dir;
+  std::string path = dir.File("k.dat");
+  ReferenceFile model;
+  CPersistMap map(path);
+  for (int mail = 0; mail < 30; ++mail) {
+    TokenTable t;
+    for (int k = 0; k < 20; ++k) t.Add("t" + std::to_string((mail * 7 + k * 3) % 41));
+    if (mail % 3 == 2) map.GetItem("t1");  // lookups that are not the mail's, in its place
+    t.ForEach([&](const TokenTable::Entry& e) { map.GetItem(e.key); });
+    if (mail % 3 == 1) {  // the file changes between the lookups and the update
+      std::string key = "t" + std::to_string(mail * 7 % 41);  // the mail's first token
+      MapItem item = MapItem::FromKey(key);
+      item.ham = 1000 + mail;
+      map.SetItem(item);
+      model.Put(key, item.ham, 0);
+    }
+    map.AddItems(t, mail % 2 == 0);
+    model.Apply(t, 0, mail % 2 == 0);
+    ASSERT_TRUE(ReadAll(path) == model.Bytes()) << "mail " << mail;
   }
 }

@@ -80,4 +80,50 @@ std::shared_ptr<const MessageList> FolderSnapshot(const std::string& path) {
   return fresh;
 }
 
+bool FindInFolder(const std::string& path, uint32_t id, StoredMessage& message) {
+  auto byId = [](const StoredMessage& m, uint32_t wanted) { return m.id < wanted; };
+  FileLook look;
+  if (!LookAt(path, look)) return false;
+  {
+    std::lock_guard<std::mutex> lock(cacheMutex);
+    auto it = cache.find(path);
+    if (it != cache.end() && it->second.look == look) {
+      const MessageList& messages = *it->second.messages;
+      auto found = std::lower_bound(messages.begin(), messages.end(), id, byId);
+      if (found == messages.end() || found->id != id) return false;
+      message = *found;
+      return true;
+    }
+  }
+  // The index lists the records in ascending id, so a binary search reads a few of them
+  // where a snapshot reads them all: a file that changes between lookups (a message
+  // deleted after each) is not read whole every time. A message it does not meet is
+  // looked for in the whole list, which holds also for an index out of order.
+  try {
+    DbxWriter writer(path);
+    DbxWriter::Edit hold(writer);
+    const std::vector<uint32_t>& offsets = writer.RecordOffsets();
+    std::ifstream in(path, std::ios::binary);
+    for (size_t low = 0, high = offsets.size(); low < high;) {
+      size_t middle = low + (high - low) / 2;
+      StoredMessage candidate = ReadStoredMessage(in, offsets[middle]);
+      if (candidate.id == id) {
+        message = std::move(candidate);
+        return true;
+      }
+      if (candidate.id < id) low = middle + 1;
+      else high = middle;
+    }
+  } catch (const DbxWriteError& e) {
+    throw StoreError(e.what());
+  } catch (const DbxException& e) {
+    throw StoreError(path + ": " + e.message);
+  }
+  auto messages = FolderSnapshot(path);
+  auto found = std::lower_bound(messages->begin(), messages->end(), id, byId);
+  if (found == messages->end() || found->id != id) return false;
+  message = *found;
+  return true;
+}
+
 }  // namespace kestrelon::client

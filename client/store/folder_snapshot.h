@@ -20,4 +20,9 @@ using MessageList = std::vector<StoredMessage>;
 // several threads.
 std::shared_ptr<const MessageList> FolderSnapshot(const std::string& path);
 
+// The message `id` of the message file at `path`, as of now; false when it holds none.
+// Reads only the index and a few records while the file has changed since its last
+// snapshot. Raises StoreError as FolderSnapshot does.
+bool FindInFolder(const std::string& path, uint32_t id, StoredMessage& message);
+
 }  // namespace kestrelon::client

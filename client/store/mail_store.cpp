@@ -140,12 +140,7 @@ std::shared_ptr<const MessageList> MailStore::Snapshot(Folder folder) const { re
 std::vector<StoredMessage> MailStore::List(Folder folder) const { return *Snapshot(folder); }
 
 bool MailStore::Find(Folder folder, uint32_t id, StoredMessage& message) const {
-  auto messages = Snapshot(folder);
-  auto it = std::lower_bound(messages->begin(), messages->end(), id,
-                             [](const StoredMessage& m, uint32_t wanted) { return m.id < wanted; });
-  if (it == messages->end() || it->id != id) return false;
-  message = *it;
-  return true;
+  return FindInFolder(FilePath(folder), id, message);
 }
 
 std::string MailStore::RawText(Folder folder, const StoredMessage& message) const {

@@ -3,6 +3,7 @@
 
 #include <set>
 #include <thread>
+#include <vector>
 
 namespace kestrelon::testing {
 namespace {
@@ -85,6 +86,25 @@ TEST_F(MailStoreTest, MovesBothWaysAtOnceLoseNothing) {
   ASSERT_EQ(subjects.size(), 40u);
   for (int i = 0; i < 40; ++i) EXPECT_EQ(subjects.count("mail " + std::to_string(i)), 1u) << i;
   EXPECT_EQ(store.List(Folder::Inbox).size(), 20u);
+}
+
+// Each deletion changes the Inbox, so every lookup after one reads the file as it is now.
+TEST_F(MailStoreTest, FindBetweenDeletionsSeesEachChange) {
+  client::MailStore store = MakeStore();
+  std::vector<uint32_t> ids;
+  for (int i = 0; i < 60; ++i) ids.push_back(store.Deliver(Mail("Ann <ann@example.com>", "mail " + std::to_string(i))));
+  client::StoredMessage m;
+  for (size_t i = 0; i < ids.size(); i += 3) {
+    ASSERT_TRUE(store.Find(Folder::Inbox, ids[i], m)) << i;
+    EXPECT_EQ(m.id, ids[i]);
+    EXPECT_EQ(m.envelope.subject, "mail " + std::to_string(i));
+    ASSERT_TRUE(store.Delete(ids[i]));
+    EXPECT_FALSE(store.Find(Folder::Inbox, ids[i], m)) << i;
+    ASSERT_TRUE(store.Find(Folder::Inbox, ids[i + 1], m)) << i;
+    EXPECT_EQ(m.envelope.subject, "mail " + std::to_string(i + 1));
+  }
+  EXPECT_FALSE(store.Find(Folder::Inbox, ids.back() + 1, m));
+  EXPECT_EQ(store.List(Folder::Inbox).size(), 40u);
 }
 
 TEST_F(MailStoreTest, MoveCutShortBetweenItsTwoEditsIsFinishedOrForgotten) {

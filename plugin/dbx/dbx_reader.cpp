@@ -24,18 +24,33 @@ DbxReader::DbxReader(const std::string& path) : path_(path) {
              platform::Disposition::OpenExisting, true);
 }
 
+bool DbxReader::FileLook::SameAs(const FileLook& other) const {
+  return size == other.size && writeTime == other.writeTime &&
+         std::memcmp(header.bytes, other.header.bytes, kDbxHeaderSize) == 0;
+}
+
+bool DbxReader::LookAtFile(FileLook& look) {
+  // Time and size before the header: a write that comes in between changes the header
+  // seen now or the time and size seen at the next look.
+  bool timeKnown = platform::LastWriteTime(path_, look.writeTime);
+  look.size = dbx::StreamSize(file_);
+  return timeKnown;
+}
+
 uint32_t DbxReader::LoadIndex() {
-  auto header = std::make_unique<DbxHeader>();
-  if (!dbx::ReadAt(file_, 0, header->bytes, kDbxHeaderSize))
+  auto look = std::make_unique<FileLook>();
+  bool looked = LookAtFile(*look);
+  if (!dbx::ReadAt(file_, 0, look->header.bytes, kDbxHeaderSize))
     throw DbxException("Error reading object from input stream !");
-  messageCount_ = header->Word(kDbxWordTreeEntries);
-  uint32_t root = header->Word(kDbxWordTreeRoot);
+  if (index_ && indexLook_ && looked && look->SameAs(*indexLook_)) return messageCount_;
+  indexLook_.reset();
+  messageCount_ = look->header.Word(kDbxWordTreeEntries);
+  uint32_t root = look->header.Word(kDbxWordTreeRoot);
   index_.reset();
   if (root == 0 || messageCount_ == 0) {
     messageCount_ = 0;
     return 0;
   }
-  fileSize_ = dbx::StreamSize(file_);
   visited_.clear();
   walkBlock_.clear();
   auto tree = std::make_unique<DbxIndexTree>();
@@ -43,7 +58,7 @@ uint32_t DbxReader::LoadIndex() {
     // Values arrive in position order, so the array grows with what the walk finds
     // instead of trusting the header's count for one large allocation up front.
     // Each value needs a 12-byte entry somewhere in the file.
-    tree->values.reserve(std::min<uint64_t>(messageCount_, fileSize_ / 12 + 1));
+    tree->values.reserve(std::min<uint64_t>(messageCount_, look->size / 12 + 1));
   } catch (const std::bad_alloc&) {
     throw DbxException("Error allocating memory !");
   }
@@ -58,6 +73,7 @@ uint32_t DbxReader::LoadIndex() {
   }
   visited_.clear();
   walkBlock_.clear();
+  if (looked) indexLook_ = std::move(look);
   return messageCount_;
 }
 

@@ -1,11 +1,14 @@
 // The reader of the mail client's Inbox file: header, index tree, lookups, message
 // text, and the reader error log beside the file.
 //
-// The client keeps writing the file while we read it, so nothing is cached between
-// operations: every ReadMessage and SaveMessage starts with LoadIndex.
+// The client keeps writing the file while we read it: every ReadMessage and SaveMessage
+// starts with LoadIndex, which keeps the index it read last as long as the file's size,
+// header block and last write time are the ones it was read with, and reads it afresh
+// whenever one of them changed.
 #pragma once
 
 #include "plugin/dbx/dbx_exception.h"
+#include "plugin/dbx/dbx_header.h"
 #include "platform/file.h"
 
 #include <cstdint>
@@ -32,8 +35,8 @@ class DbxReader {
   // cannot be opened raises nothing, every later operation then fails at its first read.
   explicit DbxReader(const std::string& path);
 
-  // Reads the header and the whole index tree again; returns the message count.
-  // Raises DbxException.
+  // Reads the header, and the whole index tree unless the file is unchanged since the
+  // last successful load; returns the message count. Raises DbxException.
   uint32_t LoadIndex();
 
   // The record offset at this position of the index; raises "Wrong index !".
@@ -72,8 +75,20 @@ class DbxReader {
   bool ReadNodeBytes(uint32_t offset, unsigned char* node);
   uint32_t RecordIndexValue(uint32_t recordOffset, uint32_t attribute, bool& present);
 
+  // What the file looked like when index_ was read: a file with the same size, header
+  // block and write time holds the same index.
+  struct FileLook {
+    uint64_t size = 0;
+    uint64_t writeTime = 0;
+    DbxHeader header;
+    bool SameAs(const FileLook& other) const;
+  };
+  // The size and write time of the file now; false when the time cannot be told.
+  bool LookAtFile(FileLook& look);
+
   platform::File file_;
   std::unique_ptr<DbxIndexTree> index_;
+  std::unique_ptr<FileLook> indexLook_;  // with index_, when the look could be taken
   std::string path_;
   uint32_t messageCount_ = 0;
   uint32_t soughtId_ = 0;
@@ -86,7 +101,6 @@ class DbxReader {
   std::unordered_set<uint32_t> visited_;
   std::vector<unsigned char> walkBlock_;
   uint64_t walkBlockStart_ = 0;
-  uint64_t fileSize_ = 0;
 };
 
 }  // namespace kestrelon

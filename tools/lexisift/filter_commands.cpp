@@ -17,6 +17,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 
 namespace lexisift {
@@ -90,9 +91,12 @@ class Filter {
   IMailFilter* filter_ = nullptr;
 };
 
+// Checked before the store is opened, so a wrong name changes nothing; the mail itself
+// is read only when its turn comes.
 bool Readable(const std::string& path) {
-  std::string ignored;
-  return ReadFileBytes(path, ignored);
+  std::ifstream in(path, std::ios::binary);
+  char first = 0;
+  return in && (in.read(&first, 1), !in.bad());
 }
 
 // Whether another program is keeping the shared store at `store` (a single-writer store

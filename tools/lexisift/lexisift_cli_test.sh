@@ -70,6 +70,8 @@ expect "process before twenty ham mails" 0 $'ham\t'"$work/spam.eml"$'\nham\t'"$w
   process --store "$work/s.dat" "$work/spam.eml" "$work/ham.eml"
 expect "learn needs a verdict" 64 "" -- learn --store "$work/s.dat" "$work/ham.eml"
 expect "learn needs a readable file" 64 "" -- learn --store "$work/s.dat" --ham "$work/missing"
+expect "a folder is not a mail" 64 "" -- learn --store "$work/s.dat" --ham "$work"
+expect "nor is it a header" 64 "" -- tokens --header "$work"
 expect "process needs a store" 64 "" -- process "$work/ham.eml"
 expect "unknown type" 64 "" -- process --store "$work/s.dat" --type pdf "$work/ham.eml"
 mkdir "$work/dir" && cp "$work/ham.eml" "$work/dir/a.eml" && cp "$work/ham.eml" "$work/dir/b.eml" && cp "$work/ham.eml" "$work/dir/c.eml"

@@ -23,7 +23,7 @@ int RunTokens(const Args& args) {
   kestrelon::MailTokenizer tokenizer;
   tokenizer.TokenizeHeader(header.data(), table);
   tokenizer.TokenizeBody(body.data(), table);
-  table.ForEach([](const kestrelon::TokenTable::Entry& e) { std::printf("%u\t%s\n", e.count, e.key.c_str()); });
+  table.ForEach([](const kestrelon::TokenTable::Entry& e) { std::printf("%u\t%.*s\n", e.count, static_cast<int>(e.key.size()), e.key.data()); });
   return 0;
 }
 
