@@ -78,6 +78,21 @@ StoredMessage ReadMessageAt(const std::string& path, DbxWriter& writer, uint32_t
   return ReadStoredMessage(in, entry.recordOffset);
 }
 
+// The Inbox and Deleted Items files, both locked for as long as this lives, so that no
+// other process moves or deletes a message of either meanwhile; every mover takes the two
+// locks in the same order.
+struct LockedFolders {
+  DbxWriter inbox, deleted;
+  std::optional<DbxWriter::Edit> first, second;
+
+  LockedFolders(const std::string& inboxPath, const std::string& deletedPath) : inbox(inboxPath), deleted(deletedPath) {
+    bool inboxFirst = DbxWriter::LockOrder(inboxPath, deletedPath);
+    first.emplace(inboxFirst ? inbox : deleted);
+    second.emplace(inboxFirst ? deleted : inbox);
+  }
+  DbxWriter& Of(Folder folder) { return folder == Folder::Inbox ? inbox : deleted; }
+};
+
 }  // namespace
 
 std::string DateReceivedText(uint64_t fileTime) {
@@ -185,18 +200,14 @@ uint32_t MailStore::Move(Folder from, Folder to, uint32_t id) const {
   if (!platform::FileExists(fromPath)) return 0;
   try {
     DbxWriter::CreateIfMissing(toPath);
-    DbxWriter source(fromPath), target(toPath);
-    // Both files stay locked for the whole move, so no other process moves or deletes
-    // the same message meanwhile; every move takes the two locks in the same order.
-    std::optional<DbxWriter::Edit> first, second;
-    bool sourceFirst = DbxWriter::LockOrder(fromPath, toPath);
-    first.emplace(sourceFirst ? source : target);
-    second.emplace(sourceFirst ? target : source);
+    // Both files stay locked for the whole move.
+    LockedFolders folders(FilePath(Folder::Inbox), FilePath(Folder::Deleted));
+    DbxWriter& source = folders.Of(from);
+    DbxWriter& target = folders.Of(to);
     std::string journal = PathInFolder(folder_, kMoveJournalFile);
     PendingMove interrupted;
     bool wasInterrupted = ReadPendingMove(journal, interrupted);
-    if (platform::FileExists(journal))
-      FinishMoveLocked(from == Folder::Inbox ? source : target, from == Folder::Inbox ? target : source);
+    if (platform::FileExists(journal)) FinishMoveLocked(folders.inbox, folders.deleted);
     DbxListEntry entry;
     if (!source.Find(id, entry)) {
       // The move that an ended process began for this very message is the one asked for.
@@ -254,12 +265,8 @@ void MailStore::FinishInterruptedMove() const {
   if (!platform::FileExists(inboxPath)) return;
   try {
     DbxWriter::CreateIfMissing(deletedPath);
-    DbxWriter inbox(inboxPath), deleted(deletedPath);
-    std::optional<DbxWriter::Edit> first, second;
-    bool inboxFirst = DbxWriter::LockOrder(inboxPath, deletedPath);
-    first.emplace(inboxFirst ? inbox : deleted);
-    second.emplace(inboxFirst ? deleted : inbox);
-    FinishMoveLocked(inbox, deleted);
+    LockedFolders folders(inboxPath, deletedPath);
+    FinishMoveLocked(folders.inbox, folders.deleted);
   } catch (const DbxWriteError& e) {
     throw StoreError(e.what());
   } catch (const DbxException& e) {
