@@ -42,7 +42,7 @@ wine_prefix_make() {
   wine_environment "$1"
   "$WINE" wineboot -i >/dev/null 2>&1
   "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-  "$WINESERVER" -w
+  wine_wait_idle
 }
 
 # Wine's environment for the prefix DIR: quiet, headless, no .NET or HTML engine downloads.
@@ -51,6 +51,29 @@ wine_environment() {
   export WINEDEBUG=${WINEDEBUG:--all}
   export WINEDLLOVERRIDES="mscoree,mshtml="
   unset DISPLAY WAYLAND_DISPLAY
+}
+
+# Waits until every process of the prefix has ended; Wine's own background processes leave
+# a few seconds after the last program. Whatever is still there after a minute must not hold
+# a test until its time-out: it is listed on stderr and killed. Returns 1 when a process
+# other than Wine's own services was among them (a program that does not end is a fault).
+wine_wait_idle() {
+  timeout "${KESTRELON_WINE_IDLE_WAIT:-60}" "$WINESERVER" -w && return 0
+  local pid command others=0
+  echo "wine: processes of $WINEPREFIX still running, killed:" >&2
+  for pid in $(grep -lzxF "WINEPREFIX=$WINEPREFIX" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3); do
+    command=$(tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline")
+    # This script's own shells carry the prefix too; they have not run Wine.
+    case $command in '' | *bash* | *timeout* | *grep*) continue ;; esac
+    echo "  $pid $command" >&2
+    case ${command,,} in
+      *wineserver* | *'\services.exe'* | *'\winedevice.exe'* | *'\plugplay.exe'* | \
+        *'\explorer.exe'* | *'\rpcss.exe'* | *'\svchost.exe'* | *'\conhost.exe'*) ;;
+      *) others=1 ;;
+    esac
+  done
+  "$WINESERVER" -k >/dev/null 2>&1
+  return $others
 }
 
 wine_prefix_down() {

@@ -18,5 +18,5 @@ trap 'wine_prefix_down; rm -rf "$work"' EXIT
 rc=${PIPESTATUS[0]}
 grep -q '^all [0-9]* checks passed' "$work/output" || rc=1
 "$WINE" regsvr32 /u /s "$server" || { echo "regsvr32 /u failed: $?"; exit 1; }
-"$WINESERVER" -w
+wine_wait_idle || rc=1
 exit $rc
