@@ -52,7 +52,25 @@ bool LockCall(int fd, int cmd, short type, off_t start, off_t length) {
   }
 }
 
-bool HoldSentinel(int fd, Sentinel s) { return LockCall(fd, F_OFD_SETLK, F_RDLCK, kSentinelBase + s, 1); }
+constexpr unsigned Bit(Sentinel s) { return 1u << s; }
+
+// Calls `lock(start, length)` for each run of adjacent sentinels in `set`: one lock call
+// covers a run as well as one call per byte would.
+template <typename Fn>
+bool ForEachRun(unsigned set, Fn&& lock) {
+  for (off_t s = 0; s <= kIsOpen; ++s) {
+    if (!(set >> s & 1)) continue;
+    off_t end = s;
+    while (end + 1 <= kIsOpen && (set >> (end + 1) & 1)) ++end;
+    if (!lock(kSentinelBase + s, end - s + 1)) return false;
+    s = end;
+  }
+  return true;
+}
+
+bool HoldSentinels(int fd, unsigned set) {
+  return ForEachRun(set, [&](off_t start, off_t length) { return LockCall(fd, F_OFD_SETLK, F_RDLCK, start, length); });
+}
 
 // True when a handle other than `fd`'s holds a lock on [start, start + length) that
 // conflicts with a lock of `type`.
@@ -68,6 +86,10 @@ bool OthersLock(int fd, short type, off_t start, off_t length) {
 }
 
 bool OthersHoldSentinel(int fd, Sentinel s) { return OthersLock(fd, F_WRLCK, kSentinelBase + s, 1); }
+
+bool OthersHoldAnySentinel(int fd, unsigned set) {
+  return !ForEachRun(set, [&](off_t start, off_t length) { return !OthersLock(fd, F_WRLCK, start, length); });
+}
 
 bool RangeLockedByOthers(int fd, uint64_t offset, size_t size) {
   if (size == 0) return false;
@@ -175,16 +197,12 @@ bool File::Open(const std::string& path, Access access, unsigned share, Disposit
     errno = EISDIR;
     return false;
   }
-  bool ok = HoldSentinel(fd, kIsOpen) && HoldSentinel(fd, kHasRead) && (!write || HoldSentinel(fd, kHasWrite)) &&
-            ((share & kShareRead) || HoldSentinel(fd, kDeniesRead)) &&
-            ((share & kShareWrite) || HoldSentinel(fd, kDeniesWrite)) &&
-            ((share & kShareDelete) || HoldSentinel(fd, kDeniesDelete));
-  if (ok) {
-    bool conflict = OthersHoldSentinel(fd, kDeniesRead) || (write && OthersHoldSentinel(fd, kDeniesWrite)) ||
-                    (!(share & kShareRead) && OthersHoldSentinel(fd, kHasRead)) ||
-                    (!(share & kShareWrite) && OthersHoldSentinel(fd, kHasWrite));
-    ok = !conflict;
-  }
+  const unsigned held = Bit(kIsOpen) | Bit(kHasRead) | (write ? Bit(kHasWrite) : 0) |
+                        ((share & kShareRead) ? 0 : Bit(kDeniesRead)) | ((share & kShareWrite) ? 0 : Bit(kDeniesWrite)) |
+                        ((share & kShareDelete) ? 0 : Bit(kDeniesDelete));
+  const unsigned conflicting = Bit(kDeniesRead) | (write ? Bit(kDeniesWrite) : 0) |
+                               ((share & kShareRead) ? 0 : Bit(kHasRead)) | ((share & kShareWrite) ? 0 : Bit(kHasWrite));
+  bool ok = HoldSentinels(fd, held) && !OthersHoldAnySentinel(fd, conflicting);
   if (!ok) {
     close(fd);
     errno = EBUSY;
