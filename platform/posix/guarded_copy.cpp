@@ -65,6 +65,7 @@ __attribute__((noinline)) bool Copy(void* to, const void* from, size_t size) {
 }  // namespace
 
 bool GuardedCopy(void* to, const void* from, size_t size) {
+  if (size == 0) return true;
   static const bool installed = (Install(), true);
   (void)installed;
   return Copy(to, from, size);
