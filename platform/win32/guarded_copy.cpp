@@ -9,16 +9,15 @@
 
 #include <cstdint>
 
-extern "C" int GuardedCopyRoutine(void* to, const void* from, size_t size) __asm__("kst_guarded_copy");
 extern "C" char GuardedCopyFailed[] __asm__("kst_guarded_copy_failed");
 extern "C" char GuardedCopyEnd[] __asm__("kst_guarded_copy_end");
 
+namespace {
+
 #ifdef _WIN64
 // rcx: to, rdx: from, r8: size. Eight bytes at a time, then the rest byte by byte.
-__asm__(
-    ".text\n"
-    ".p2align 4\n"
-    "kst_guarded_copy:\n"
+__attribute__((naked, noinline, noclone)) int GuardedCopyRoutine(void*, const void*, size_t) {
+  __asm__(
     "  cmp $8, %r8\n"
     "  jb 2f\n"
     "1:\n"
@@ -46,12 +45,11 @@ __asm__(
     "  xor %eax, %eax\n"
     "  ret\n"
     "kst_guarded_copy_end:\n");
+}
 #else
 // cdecl: to, from and size on the stack; size is counted down in its own slot.
-__asm__(
-    ".text\n"
-    ".p2align 4\n"
-    "kst_guarded_copy:\n"
+__attribute__((naked, noinline, noclone)) int GuardedCopyRoutine(void*, const void*, size_t) {
+  __asm__(
     "  mov 4(%esp), %ecx\n"
     "  mov 8(%esp), %edx\n"
     "1:\n"
@@ -79,7 +77,10 @@ __asm__(
     "  xor %eax, %eax\n"
     "  ret\n"
     "kst_guarded_copy_end:\n");
+}
 #endif
+
+}  // namespace
 
 namespace platform {
 namespace {
