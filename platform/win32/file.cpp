@@ -13,6 +13,9 @@ namespace {
 
 HANDLE AsHandle(void* h) { return static_cast<HANDLE>(h); }
 
+// How far a mapped file grows past its view before reads take a new view.
+constexpr uint64_t kRemapStep = 1 << 20;
+
 OVERLAPPED At(uint64_t offset) {
   OVERLAPPED ov{};
   ov.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
@@ -132,12 +135,19 @@ bool File::ReadAt(uint64_t offset, void* buffer, size_t size, size_t& got) {
   got = 0;
   if (memory_) return memory_->Read(offset, buffer, size, got);
   if (!handle_) return false;
-  if (mapWanted_ && (InMapping(offset, size) || mapWanted_)) {
-    // The mapping holds the whole file now: a range beyond it is beyond the end.
-    size_t n = offset < mapSize_ ? static_cast<size_t>(std::min<uint64_t>(size, mapSize_ - offset)) : 0;
-    if (n != 0 && !GuardedCopy(buffer, map_ + offset, n)) return MappingFailed();
-    got = n;
-    return true;
+  if (mapWanted_) {
+    // A view cannot grow: the part of the file written since it was made is read with
+    // calls until that part is large enough to be worth a new view, which must touch
+    // every page again.
+    uint64_t fileSize = 0;
+    if (!(offset <= mapSize_ && size <= mapSize_ - offset) && Size(fileSize) &&
+        (!map_ || fileSize < mapSize_ || fileSize - mapSize_ >= kRemapStep))
+      Remap();
+    if (mapWanted_ && offset <= mapSize_ && size <= mapSize_ - offset) {
+      if (!GuardedCopy(buffer, map_ + offset, size)) return MappingFailed();
+      got = size;
+      return true;
+    }
   }
   char* out = static_cast<char*>(buffer);
   while (got < size) {
