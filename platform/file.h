@@ -90,6 +90,21 @@ class File {
   // the POSIX side has a check to skip; Windows always checks.
   void SkipLockChecks() { checkLocks_ = false; }
 
+  // From now until Close, reads and in-place writes of what the file holds go through a
+  // shared mapping of it (memory copies instead of system calls); writes that grow the
+  // file still use write calls, and the mapping follows the file's growth at the next
+  // access beyond it. A fault of the mapped memory (a failing disk, a vanished share, the
+  // file cut by another handle) fails the read or write as a failed call would. Only
+  // for a handle that skips lock checks. False when the file cannot be mapped (a file in
+  // memory, no address space): it is then read and written with calls as before.
+  bool MapWrittenPart();
+  bool Mapped() const { return mapWanted_; }
+  // Ends the mapping: reads and writes use calls again.
+  void UnmapWrittenPart() {
+    Unmap();
+    mapWanted_ = false;
+  }
+
   // Exclusive lock of [offset, offset + length); waits while another handle holds an
   // overlapping lock. Only handles opened with write access can lock.
   bool Lock(uint64_t offset, uint64_t length);
@@ -106,6 +121,20 @@ class File {
   int fd_ = -1;
 #endif
   bool checkLocks_ = true;
+  // The mapping (MapWrittenPart): the file's first mapSize_ bytes at map_.
+  bool mapWanted_ = false;
+  unsigned char* map_ = nullptr;
+  uint64_t mapSize_ = 0;
+  bool writable_ = false;
+  // Maps the file as long as it is now; false (and no mapping wanted any more) on failure.
+  bool Remap();
+  void Unmap();
+  // A read or write of [offset, offset + size) that the mapping can take, mapping the
+  // file's growth first when it reaches beyond.
+  bool InMapping(uint64_t offset, size_t size);
+  // After an access to the mapping faulted: the file is mapped afresh at the next access,
+  // as long as it is then. Returns false.
+  bool MappingFailed();
   OpenError openError_ = OpenError::None;
   // Opened while the test-only fault layer (file_fault.h) was attached: its writes,
   // flushes and truncations are counted, under this path.

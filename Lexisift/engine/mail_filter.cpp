@@ -47,6 +47,7 @@ bool ReadMailFileText(const std::string& path, std::string& text) {
   text.clear();
   platform::File file;
   if (!file.Open(path, platform::Access::Read, platform::kShareRead, platform::Disposition::OpenExisting)) return false;
+  file.SkipLockChecks();  // it denies writing to others, so no writer can hold a lock
   text.resize(kMailFileLimit);
   size_t got = 0;
   if (!file.ReadAt(0, text.data(), text.size(), got)) {

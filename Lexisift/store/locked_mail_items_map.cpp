@@ -70,6 +70,8 @@ CLockedMailItemsMap::CLockedMailItemsMap(const std::string& path) : CMailItemsMa
       }
     }
 
+    // Only while the lock is held: see the destructor.
+    file_.MapWrittenPart();
     uint64_t size = 0;
     if (!file_.Size(size)) throw StoreError(kErrLockedSize);
     if (size == 0) {
@@ -88,6 +90,7 @@ CLockedMailItemsMap::CLockedMailItemsMap(const std::string& path) : CMailItemsMa
       const unsigned char closed = kStateClosed;
       file_.WriteAt(kStateMarkOffset, &closed, 1);
     }
+    file_.UnmapWrittenPart();
     file_.Unlock(kLockOffset, kLockLength);
     throw;
   }
@@ -101,6 +104,8 @@ CLockedMailItemsMap::~CLockedMailItemsMap() {
     file_.WriteAt(kStateMarkOffset, &closed, 1);
   }
   PutBackSharedIndex();  // while the lock still keeps others from changing the file
+  // Windows cannot cut a file that any process maps: the next holder of the lock may.
+  file_.UnmapWrittenPart();
   file_.Unlock(kLockOffset, kLockLength);
   profile_.reset();
   file_.Close();

@@ -24,6 +24,7 @@ PageCache::Slot* PageCache::Load(uint64_t page) {
 }
 
 bool PageCache::Read(uint64_t offset, void* buffer, size_t size, size_t& got) {
+  if (file_.Mapped()) return file_.ReadAt(offset, buffer, size, got);
   got = 0;
   auto* out = static_cast<unsigned char*>(buffer);
   while (got < size) {
@@ -42,6 +43,12 @@ bool PageCache::Read(uint64_t offset, void* buffer, size_t size, size_t& got) {
 }
 
 bool PageCache::Write(uint64_t offset, const void* buffer, size_t size) {
+  if (file_.Mapped()) {
+    // Nothing is cached while the file is mapped, and nothing kept from before holds.
+    if (!slots_.empty() || endKnown_) Clear();
+    ++generation_;
+    return file_.WriteAt(offset, buffer, size);
+  }
   ++generation_;
   if (!endKnown_) endKnown_ = file_.Size(end_);
   // A write past the end fills the gap with zeros that no cached page knows of.

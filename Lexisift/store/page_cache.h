@@ -2,7 +2,8 @@
 // it. A store's file can only change through its own handle while the handle is open
 // (others are kept out by the share mode, or wait for the shared store's lock), so pages
 // read once stay valid as long as this handle's own writes are applied to them too.
-// Every write goes to the file before Write returns; the cache only saves reads.
+// Every write goes to the file before Write returns; the cache only saves reads. A file
+// that its handle maps (File::MapWrittenPart) is read through the mapping instead.
 #pragma once
 
 #include "platform/file.h"

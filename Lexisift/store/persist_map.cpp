@@ -90,6 +90,8 @@ CPersistMap::CPersistMap(const std::string& path) : fileName_(path) {
     file_.Close();
     recovery_ = RecoverMapFile(path);
   }
+  // Lookups and updates read and patch the file through memory; appends still write.
+  file_.MapWrittenPart();
   if (!file_.Size(size)) throw StoreError(kErrSize);
   if (size == 0) {
     if (!WriteEmptyTable()) throw StoreError(kErrOpen);

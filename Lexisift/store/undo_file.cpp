@@ -104,6 +104,7 @@ bool UndoFile::Open(const std::string& storePath) {
   if (file_.Open(path_, platform::Access::ReadWrite, platform::kShareRead | platform::kShareWrite,
                  platform::Disposition::OpenExisting)) {
     file_.SkipLockChecks();
+    file_.MapWrittenPart();  // records that fit are written through memory
     unsigned char magic[sizeof kNoMagic] = {};
     size_t got = 0;
     holdsRecord_ = !file_.ReadAt(0, magic, sizeof magic, got) || std::memcmp(magic, kNoMagic, got) != 0;
@@ -136,10 +137,18 @@ bool UndoFile::Write(const StoreUndo& undo) {
                     platform::Disposition::OpenAlways))
       return false;
     file_.SkipLockChecks();
+    file_.MapWrittenPart();  // records that fit are written through memory
   }
   EncodeUndoRecord(undo, record_);
   holdsRecord_ = true;
-  return file_.WriteAt(0, record_.data(), record_.size());
+  if (!file_.WriteAt(0, record_.data(), record_.size())) return false;
+  // A record that grew the file was written by a call: the mapping takes the new part in
+  // for the records after it.
+  if (record_.size() > longest_) {
+    longest_ = record_.size();
+    file_.MapWrittenPart();
+  }
+  return true;
 }
 
 bool UndoFile::Finish() {

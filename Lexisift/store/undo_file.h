@@ -81,6 +81,7 @@ class UndoFile {
   std::vector<unsigned char> record_;  // kept from update to update
   bool holdsRecord_ = false;           // the companion may hold a record
   bool unnamed_ = false;               // the store's path leaves no room for the name
+  size_t longest_ = 0;                 // the longest record written since the opening
 };
 
 }  // namespace kestrelon

@@ -13,14 +13,17 @@
 #include "platform/file.h"
 
 #include "platform/file_fault.h"
+#include "platform/guarded_copy.h"
 #include "platform/memory_files.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace platform {
@@ -49,7 +52,25 @@ bool LockCall(int fd, int cmd, short type, off_t start, off_t length) {
   }
 }
 
-bool HoldSentinel(int fd, Sentinel s) { return LockCall(fd, F_OFD_SETLK, F_RDLCK, kSentinelBase + s, 1); }
+constexpr unsigned Bit(Sentinel s) { return 1u << s; }
+
+// Calls `lock(start, length)` for each run of adjacent sentinels in `set`: one lock call
+// covers a run as well as one call per byte would.
+template <typename Fn>
+bool ForEachRun(unsigned set, Fn&& lock) {
+  for (off_t s = 0; s <= kIsOpen; ++s) {
+    if (!(set >> s & 1)) continue;
+    off_t end = s;
+    while (end + 1 <= kIsOpen && (set >> (end + 1) & 1)) ++end;
+    if (!lock(kSentinelBase + s, end - s + 1)) return false;
+    s = end;
+  }
+  return true;
+}
+
+bool HoldSentinels(int fd, unsigned set) {
+  return ForEachRun(set, [&](off_t start, off_t length) { return LockCall(fd, F_OFD_SETLK, F_RDLCK, start, length); });
+}
 
 // True when a handle other than `fd`'s holds a lock on [start, start + length) that
 // conflicts with a lock of `type`.
@@ -65,6 +86,10 @@ bool OthersLock(int fd, short type, off_t start, off_t length) {
 }
 
 bool OthersHoldSentinel(int fd, Sentinel s) { return OthersLock(fd, F_WRLCK, kSentinelBase + s, 1); }
+
+bool OthersHoldAnySentinel(int fd, unsigned set) {
+  return !ForEachRun(set, [&](off_t start, off_t length) { return !OthersLock(fd, F_WRLCK, start, length); });
+}
 
 bool RangeLockedByOthers(int fd, uint64_t offset, size_t size) {
   if (size == 0) return false;
@@ -108,11 +133,18 @@ File::~File() { Close(); }
 File::File(File&& other) noexcept
     : fd_(other.fd_),
       checkLocks_(other.checkLocks_),
+      mapWanted_(other.mapWanted_),
+      map_(other.map_),
+      mapSize_(other.mapSize_),
+      writable_(other.writable_),
       openError_(other.openError_),
       watched_(other.watched_),
       path_(std::move(other.path_)),
       memory_(std::move(other.memory_)) {
   other.fd_ = -1;
+  other.mapWanted_ = false;
+  other.map_ = nullptr;
+  other.mapSize_ = 0;
 }
 
 File& File::operator=(File&& other) noexcept {
@@ -120,10 +152,17 @@ File& File::operator=(File&& other) noexcept {
     Close();
     fd_ = other.fd_;
     checkLocks_ = other.checkLocks_;
+    mapWanted_ = other.mapWanted_;
+    map_ = other.map_;
+    mapSize_ = other.mapSize_;
+    writable_ = other.writable_;
     watched_ = other.watched_;
     path_ = std::move(other.path_);
     memory_ = std::move(other.memory_);
     other.fd_ = -1;
+    other.mapWanted_ = false;
+    other.map_ = nullptr;
+    other.mapSize_ = 0;
   }
   return *this;
 }
@@ -135,6 +174,7 @@ bool File::Open(const std::string& path, Access access, unsigned share, Disposit
   watched_ = file_fault::Attached();
   path_ = watched_ ? path : std::string();
   bool write = access == Access::ReadWrite;
+  writable_ = write;
   if (memory_files::Holds(path)) {
     memory_ = memory_files::Open(path, write, disposition, openError_);
     return memory_ != nullptr;
@@ -157,16 +197,12 @@ bool File::Open(const std::string& path, Access access, unsigned share, Disposit
     errno = EISDIR;
     return false;
   }
-  bool ok = HoldSentinel(fd, kIsOpen) && HoldSentinel(fd, kHasRead) && (!write || HoldSentinel(fd, kHasWrite)) &&
-            ((share & kShareRead) || HoldSentinel(fd, kDeniesRead)) &&
-            ((share & kShareWrite) || HoldSentinel(fd, kDeniesWrite)) &&
-            ((share & kShareDelete) || HoldSentinel(fd, kDeniesDelete));
-  if (ok) {
-    bool conflict = OthersHoldSentinel(fd, kDeniesRead) || (write && OthersHoldSentinel(fd, kDeniesWrite)) ||
-                    (!(share & kShareRead) && OthersHoldSentinel(fd, kHasRead)) ||
-                    (!(share & kShareWrite) && OthersHoldSentinel(fd, kHasWrite));
-    ok = !conflict;
-  }
+  const unsigned held = Bit(kIsOpen) | Bit(kHasRead) | (write ? Bit(kHasWrite) : 0) |
+                        ((share & kShareRead) ? 0 : Bit(kDeniesRead)) | ((share & kShareWrite) ? 0 : Bit(kDeniesWrite)) |
+                        ((share & kShareDelete) ? 0 : Bit(kDeniesDelete));
+  const unsigned conflicting = Bit(kDeniesRead) | (write ? Bit(kDeniesWrite) : 0) |
+                               ((share & kShareRead) ? 0 : Bit(kHasRead)) | ((share & kShareWrite) ? 0 : Bit(kHasWrite));
+  bool ok = HoldSentinels(fd, held) && !OthersHoldAnySentinel(fd, conflicting);
   if (!ok) {
     close(fd);
     errno = EBUSY;
@@ -186,6 +222,8 @@ bool File::Open(const std::string& path, Access access, unsigned share, Disposit
 bool File::IsOpen() const { return fd_ >= 0 || memory_; }
 
 void File::Close() {
+  Unmap();
+  mapWanted_ = false;
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
   memory_.reset();
@@ -195,6 +233,13 @@ bool File::ReadAt(uint64_t offset, void* buffer, size_t size, size_t& got) {
   got = 0;
   if (memory_) return memory_->Read(offset, buffer, size, got);
   if (fd_ < 0) return false;
+  if (mapWanted_ && (InMapping(offset, size) || mapWanted_)) {
+    // The mapping holds the whole file now: a range beyond it is beyond the end.
+    size_t n = offset < mapSize_ ? static_cast<size_t>(std::min<uint64_t>(size, mapSize_ - offset)) : 0;
+    if (n != 0 && !GuardedCopy(buffer, map_ + offset, n)) return MappingFailed();
+    got = n;
+    return true;
+  }
   if (checkLocks_ && RangeLockedByOthers(fd_, offset, size)) return false;
   char* out = static_cast<char*>(buffer);
   while (got < size) {
@@ -215,7 +260,9 @@ bool File::WriteAt(uint64_t offset, const void* buffer, size_t size) {
   std::optional<file_fault::Error> fault;
   if (watched_) fault = file_fault::Hit(file_fault::kWrite, path_);
   size_t part = fault ? file_fault::BytesWrittenBeforeFailing(*fault, offset, size) : size;
-  bool ok = memory_ ? memory_->Write(offset, buffer, part) : WriteAll(fd_, offset, buffer, part);
+  bool ok = memory_                                        ? memory_->Write(offset, buffer, part)
+            : mapWanted_ && offset <= mapSize_ && part <= mapSize_ - offset ? GuardedCopy(map_ + offset, buffer, part) || MappingFailed()
+                                                                      : WriteAll(fd_, offset, buffer, part);
   return fault ? Fails(*fault) : ok;
 }
 
@@ -234,7 +281,40 @@ bool File::Truncate(uint64_t size) {
   if (!IsOpen()) return false;
   if (watched_)
     if (auto fault = file_fault::Hit(file_fault::kTruncate, path_)) return Fails(*fault);
-  return memory_ ? memory_->Truncate(size) : ftruncate(fd_, static_cast<off_t>(size)) == 0;
+  if (memory_) return memory_->Truncate(size);
+  Unmap();  // mapped again at the next access
+  return ftruncate(fd_, static_cast<off_t>(size)) == 0;
+}
+
+bool File::Remap() {
+  uint64_t size = 0;
+  if (fd_ < 0 || !Size(size) || size > SIZE_MAX) {
+    Unmap();
+    mapWanted_ = false;
+    return false;
+  }
+  if (map_ && size == mapSize_) return true;
+  if (size == 0) {
+    Unmap();
+    return true;
+  }
+  void* view = map_ ? mremap(map_, static_cast<size_t>(mapSize_), static_cast<size_t>(size), MREMAP_MAYMOVE)
+                    : mmap(nullptr, static_cast<size_t>(size), PROT_READ | (writable_ ? PROT_WRITE : 0), MAP_SHARED,
+                           fd_, 0);
+  if (view == MAP_FAILED) {
+    Unmap();
+    mapWanted_ = false;  // read and written with calls from now on
+    return false;
+  }
+  map_ = static_cast<unsigned char*>(view);
+  mapSize_ = size;
+  return true;
+}
+
+void File::Unmap() {
+  if (map_) munmap(map_, static_cast<size_t>(mapSize_));
+  map_ = nullptr;
+  mapSize_ = 0;
 }
 
 bool File::Flush() {

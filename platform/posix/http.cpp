@@ -5,6 +5,7 @@
 #include "platform/http.h"
 
 #include <curl/curl.h>
+#include <dlfcn.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <mutex>
 #include <string_view>
+#include <type_traits>
 
 #include "platform/address_scope.h"
 #include "platform/time.h"
@@ -41,6 +43,40 @@ bool MayConnect(const sockaddr_storage& address, bool testLoopback) {
   return bytes != nullptr && (IsPublicAddress(bytes, size) || (testLoopback && IsTestLoopback(bytes, size)));
 }
 
+// libcurl is loaded at the first session rather than with every program that links this
+// layer: it and the libraries it needs would cost each start of a command-line tool many
+// milliseconds of loading and relocation.
+struct CurlApi {
+  CURLcode (*globalInit)(long);
+  CURL* (*easyInit)();
+  CURLcode (*easySetopt)(CURL*, CURLoption, ...);
+  CURLcode (*easyGetinfo)(CURL*, CURLINFO, ...);
+  void (*easyCleanup)(CURL*);
+  CURLM* (*multiInit)();
+  CURLMcode (*multiAddHandle)(CURLM*, CURL*);
+  CURLMcode (*multiRemoveHandle)(CURLM*, CURL*);
+  CURLMcode (*multiPerform)(CURLM*, int*);
+  CURLMsg* (*multiInfoRead)(CURLM*, int*);
+  CURLMcode (*multiPoll)(CURLM*, curl_waitfd*, unsigned int, int, int*);
+  CURLMcode (*multiCleanup)(CURLM*);
+};
+CurlApi curl;
+
+bool LoadCurl() {
+  void* library = dlopen("libcurl.so.4", RTLD_NOW | RTLD_LOCAL);
+  if (!library) return false;
+  auto get = [&](auto& function, const char* name) {
+    function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(library, name));
+    return function != nullptr;
+  };
+  return get(curl.globalInit, "curl_global_init") && get(curl.easyInit, "curl_easy_init") &&
+         get(curl.easySetopt, "curl_easy_setopt") && get(curl.easyGetinfo, "curl_easy_getinfo") &&
+         get(curl.easyCleanup, "curl_easy_cleanup") && get(curl.multiInit, "curl_multi_init") &&
+         get(curl.multiAddHandle, "curl_multi_add_handle") && get(curl.multiRemoveHandle, "curl_multi_remove_handle") &&
+         get(curl.multiPerform, "curl_multi_perform") && get(curl.multiInfoRead, "curl_multi_info_read") &&
+         get(curl.multiPoll, "curl_multi_poll") && get(curl.multiCleanup, "curl_multi_cleanup");
+}
+
 // Milliseconds left until `timeoutMs` after `start`.
 uint32_t Left(uint32_t start, uint32_t timeoutMs) {
   uint32_t spent = TicksBetween(start, TickCount());
@@ -52,34 +88,34 @@ class Transfer {
  public:
   Transfer(const std::string& url, const std::string& agent, uint32_t timeoutMs, bool testLoopback)
       : testLoopback_(testLoopback) {
-    easy_ = curl_easy_init();
-    multi_ = curl_multi_init();
+    easy_ = curl.easyInit();
+    multi_ = curl.multiInit();
     if (!easy_ || !multi_) return;
-    curl_easy_setopt(easy_, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(easy_, CURLOPT_USERAGENT, agent.c_str());
-    curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, kMaxRedirects);
-    curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(easy_, CURLOPT_TIMEOUT_MS, static_cast<long>(std::max<uint32_t>(timeoutMs, 1)));
+    curl.easySetopt(easy_, CURLOPT_URL, url.c_str());
+    curl.easySetopt(easy_, CURLOPT_USERAGENT, agent.c_str());
+    curl.easySetopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
+    curl.easySetopt(easy_, CURLOPT_MAXREDIRS, kMaxRedirects);
+    curl.easySetopt(easy_, CURLOPT_NOSIGNAL, 1L);
+    curl.easySetopt(easy_, CURLOPT_TIMEOUT_MS, static_cast<long>(std::max<uint32_t>(timeoutMs, 1)));
     // Direct connections only, each checked as it is opened (a proxy would connect for us
     // to addresses nobody checked).
-    curl_easy_setopt(easy_, CURLOPT_PROXY, "");
-    curl_easy_setopt(easy_, CURLOPT_OPENSOCKETFUNCTION, OnOpenSocket);
-    curl_easy_setopt(easy_, CURLOPT_OPENSOCKETDATA, this);
-    curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy_, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-    curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, OnHeader);
-    curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, OnBody);
-    curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
-    added_ = curl_multi_add_handle(multi_, easy_) == CURLM_OK;
+    curl.easySetopt(easy_, CURLOPT_PROXY, "");
+    curl.easySetopt(easy_, CURLOPT_OPENSOCKETFUNCTION, OnOpenSocket);
+    curl.easySetopt(easy_, CURLOPT_OPENSOCKETDATA, this);
+    curl.easySetopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl.easySetopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl.easySetopt(easy_, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    curl.easySetopt(easy_, CURLOPT_HEADERFUNCTION, OnHeader);
+    curl.easySetopt(easy_, CURLOPT_HEADERDATA, this);
+    curl.easySetopt(easy_, CURLOPT_WRITEFUNCTION, OnBody);
+    curl.easySetopt(easy_, CURLOPT_WRITEDATA, this);
+    added_ = curl.multiAddHandle(multi_, easy_) == CURLM_OK;
   }
 
   ~Transfer() {
-    if (added_) curl_multi_remove_handle(multi_, easy_);
-    if (easy_) curl_easy_cleanup(easy_);
-    if (multi_) curl_multi_cleanup(multi_);
+    if (added_) curl.multiRemoveHandle(multi_, easy_);
+    if (easy_) curl.easyCleanup(easy_);
+    if (multi_) curl.multiCleanup(multi_);
   }
 
   Transfer(const Transfer&) = delete;
@@ -99,32 +135,32 @@ class Transfer {
     uint32_t start = TickCount();
     for (;;) {
       int running = 0;
-      if (curl_multi_perform(multi_, &running) != CURLM_OK) {
+      if (curl.multiPerform(multi_, &running) != CURLM_OK) {
         Finish(CURLE_FAILED_INIT);
         return true;
       }
       int queued = 0;
-      while (CURLMsg* message = curl_multi_info_read(multi_, &queued)) {
+      while (CURLMsg* message = curl.multiInfoRead(multi_, &queued)) {
         if (message->msg == CURLMSG_DONE) Finish(message->data.result);
       }
       if (ready() || done_) return true;
       uint32_t spent = TicksBetween(start, TickCount());
       if (spent >= timeoutMs) return false;
       int slice = static_cast<int>(std::min<uint32_t>(timeoutMs - spent, kPollSliceMs));
-      curl_multi_poll(multi_, nullptr, 0, slice, nullptr);
+      curl.multiPoll(multi_, nullptr, 0, slice, nullptr);
     }
   }
 
   long Status() {
     long status = 0;
-    curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
+    curl.easyGetinfo(easy_, CURLINFO_RESPONSE_CODE, &status);
     return status;
   }
 
   // The Content-Type of the response; false when it sent none.
   bool ContentType(std::string& type) {
     char* text = nullptr;
-    if (curl_easy_getinfo(easy_, CURLINFO_CONTENT_TYPE, &text) != CURLE_OK || !text) return false;
+    if (curl.easyGetinfo(easy_, CURLINFO_CONTENT_TYPE, &text) != CURLE_OK || !text) return false;
     type = text;
     return true;
   }
@@ -272,7 +308,7 @@ class CurlSession : public HttpSession {
 std::shared_ptr<HttpSession> HttpSession::Open(const std::string& agent) {
   static std::once_flag once;
   static bool ready = false;
-  std::call_once(once, [] { ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
+  std::call_once(once, [] { ready = LoadCurl() && curl.globalInit(CURL_GLOBAL_DEFAULT) == CURLE_OK; });
   if (!ready) return nullptr;
   const char* loopback = std::getenv("KESTRELON_LINK_SCAN_LOOPBACK");
   return std::make_shared<CurlSession>(agent, loopback != nullptr && std::string_view(loopback) == "1");

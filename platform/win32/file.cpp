@@ -1,14 +1,20 @@
 #include "platform/file.h"
 
 #include "platform/file_fault.h"
+#include "platform/guarded_copy.h"
 #include "platform/memory_files.h"
 
 #include <windows.h>
+
+#include <algorithm>
 
 namespace platform {
 namespace {
 
 HANDLE AsHandle(void* h) { return static_cast<HANDLE>(h); }
+
+// How far a mapped file grows past its view before reads take a new view.
+constexpr uint64_t kRemapStep = 1 << 20;
 
 OVERLAPPED At(uint64_t offset) {
   OVERLAPPED ov{};
@@ -45,11 +51,18 @@ File::~File() { Close(); }
 File::File(File&& other) noexcept
     : handle_(other.handle_),
       checkLocks_(other.checkLocks_),
+      mapWanted_(other.mapWanted_),
+      map_(other.map_),
+      mapSize_(other.mapSize_),
+      writable_(other.writable_),
       openError_(other.openError_),
       watched_(other.watched_),
       path_(std::move(other.path_)),
       memory_(std::move(other.memory_)) {
   other.handle_ = nullptr;
+  other.mapWanted_ = false;
+  other.map_ = nullptr;
+  other.mapSize_ = 0;
 }
 
 File& File::operator=(File&& other) noexcept {
@@ -57,10 +70,17 @@ File& File::operator=(File&& other) noexcept {
     Close();
     handle_ = other.handle_;
     checkLocks_ = other.checkLocks_;
+    mapWanted_ = other.mapWanted_;
+    map_ = other.map_;
+    mapSize_ = other.mapSize_;
+    writable_ = other.writable_;
     watched_ = other.watched_;
     path_ = std::move(other.path_);
     memory_ = std::move(other.memory_);
     other.handle_ = nullptr;
+    other.mapWanted_ = false;
+    other.map_ = nullptr;
+    other.mapSize_ = 0;
   }
   return *this;
 }
@@ -70,6 +90,8 @@ bool File::Open(const std::string& path, Access access, unsigned share, Disposit
   Close();
   watched_ = file_fault::Attached();
   path_ = watched_ ? path : std::string();
+  checkLocks_ = true;
+  writable_ = access == Access::ReadWrite;
   if (memory_files::Holds(path)) {
     memory_ = memory_files::Open(path, access == Access::ReadWrite, disposition, openError_);
     return memory_ != nullptr;
@@ -102,6 +124,8 @@ bool File::Open(const std::string& path, Access access, unsigned share, Disposit
 bool File::IsOpen() const { return handle_ != nullptr || memory_; }
 
 void File::Close() {
+  Unmap();
+  mapWanted_ = false;
   if (handle_) CloseHandle(AsHandle(handle_));
   handle_ = nullptr;
   memory_.reset();
@@ -111,6 +135,20 @@ bool File::ReadAt(uint64_t offset, void* buffer, size_t size, size_t& got) {
   got = 0;
   if (memory_) return memory_->Read(offset, buffer, size, got);
   if (!handle_) return false;
+  if (mapWanted_) {
+    // A view cannot grow: the part of the file written since it was made is read with
+    // calls until that part is large enough to be worth a new view, which must touch
+    // every page again.
+    uint64_t fileSize = 0;
+    if (!(offset <= mapSize_ && size <= mapSize_ - offset) && Size(fileSize) &&
+        (!map_ || fileSize < mapSize_ || fileSize - mapSize_ >= kRemapStep))
+      Remap();
+    if (mapWanted_ && offset <= mapSize_ && size <= mapSize_ - offset) {
+      if (!GuardedCopy(buffer, map_ + offset, size)) return MappingFailed();
+      got = size;
+      return true;
+    }
+  }
   char* out = static_cast<char*>(buffer);
   while (got < size) {
     DWORD chunk = static_cast<DWORD>(size - got > 0x40000000u ? 0x40000000u : size - got);
@@ -131,7 +169,10 @@ bool File::WriteAt(uint64_t offset, const void* buffer, size_t size) {
   std::optional<file_fault::Error> fault;
   if (watched_) fault = file_fault::Hit(file_fault::kWrite, path_);
   size_t part = fault ? file_fault::BytesWrittenBeforeFailing(*fault, offset, size) : size;
-  bool ok = memory_ ? memory_->Write(offset, buffer, part) : WriteAll(AsHandle(handle_), offset, buffer, part);
+  bool ok = memory_ ? memory_->Write(offset, buffer, part)
+            : mapWanted_ && offset <= mapSize_ && part <= mapSize_ - offset
+                ? GuardedCopy(map_ + offset, buffer, part) || MappingFailed()
+                : WriteAll(AsHandle(handle_), offset, buffer, part);
   return fault ? Fails(*fault) : ok;
 }
 
@@ -151,9 +192,40 @@ bool File::Truncate(uint64_t size) {
   if (watched_)
     if (auto fault = file_fault::Hit(file_fault::kTruncate, path_)) return Fails(*fault);
   if (memory_) return memory_->Truncate(size);
+  Unmap();  // a mapped file cannot be cut; mapped again at the next access
   LARGE_INTEGER li{};
   li.QuadPart = static_cast<LONGLONG>(size);
   return SetFilePointerEx(AsHandle(handle_), li, nullptr, FILE_BEGIN) && SetEndOfFile(AsHandle(handle_));
+}
+
+// A view cannot grow: a file that grew gets a new one.
+bool File::Remap() {
+  uint64_t size = 0;
+  if (!handle_ || !Size(size) || size > SIZE_MAX) {
+    Unmap();
+    mapWanted_ = false;
+    return false;
+  }
+  if (map_ && size == mapSize_) return true;
+  Unmap();
+  if (size == 0) return true;
+  HANDLE section = CreateFileMappingA(AsHandle(handle_), nullptr, writable_ ? PAGE_READWRITE : PAGE_READONLY, 0, 0,
+                                     nullptr);
+  void* view = section ? MapViewOfFile(section, writable_ ? FILE_MAP_WRITE : FILE_MAP_READ, 0, 0, 0) : nullptr;
+  if (section) CloseHandle(section);  // the view keeps it
+  if (!view) {
+    mapWanted_ = false;  // read and written with calls from now on
+    return false;
+  }
+  map_ = static_cast<unsigned char*>(view);
+  mapSize_ = size;
+  return true;
+}
+
+void File::Unmap() {
+  if (map_) UnmapViewOfFile(map_);
+  map_ = nullptr;
+  mapSize_ = 0;
 }
 
 bool File::Flush() {
