@@ -233,7 +233,8 @@ bool File::ReadAt(uint64_t offset, void* buffer, size_t size, size_t& got) {
   got = 0;
   if (memory_) return memory_->Read(offset, buffer, size, got);
   if (fd_ < 0) return false;
-  if (mapWanted_ && (InMapping(offset, size) || mapWanted_)) {
+  if (mapWanted_) InMapping(offset, size);  // maps the file's growth; may give up mapping
+  if (mapWanted_) {
     // The mapping holds the whole file now: a range beyond it is beyond the end.
     size_t n = offset < mapSize_ ? static_cast<size_t>(std::min<uint64_t>(size, mapSize_ - offset)) : 0;
     if (n != 0 && !GuardedCopy(buffer, map_ + offset, n)) return MappingFailed();
