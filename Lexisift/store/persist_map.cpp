@@ -4,6 +4,7 @@
 #include "Lexisift/store/shared_index_cache.h"
 #include "Lexisift/store/store_recovery.h"
 #include "Lexisift/store/table_scan.h"
+#include "Lexisift/store/zeroed_array.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -20,8 +21,8 @@ using map_format::ReadU32;
 namespace {
 
 constexpr size_t kMaxRecordSize = CPersistMap::kRecordHeaderSize + kMaxKeyLength + 1;
-// In-place writes closer than this are merged into one write that carries the bytes
-// between them as they are: a system call costs more than copying a page.
+// In-place writes made with calls closer than this are merged into one write that carries
+// the bytes between them as they are: a system call costs more than copying a page.
 constexpr uint64_t kMergeGap = 2048;
 
 // A process killed during a write may leave it cut short at a page boundary of the file.
@@ -412,6 +413,19 @@ void CPersistMap::Remember(const Batch& batch) {
 }
 
 bool CPersistMap::WritePatches(std::vector<Patch>& patches) {
+  if (file_.Mapped()) {
+    // Through the mapping a write is a memory copy: each field goes alone, in any order,
+    // and none of the bytes between them is read or copied. One kill point follows them
+    // all, covering the bytes from the first field to the last.
+    uint64_t first = UINT64_MAX, stop = 0;
+    for (const Patch& patch : patches) {
+      if (!cache_.Write(patch.offset, patch.bytes, patch.size)) return false;
+      first = std::min(first, patch.offset);
+      stop = std::max(stop, patch.offset + patch.size);
+    }
+    if (stop != 0) KillPoint("records updated", first, static_cast<size_t>(stop - first));
+    return true;
+  }
   std::sort(patches.begin(), patches.end(), [](const Patch& a, const Patch& b) { return a.offset < b.offset; });
   std::vector<unsigned char> run;
   for (size_t i = 0; i < patches.size();) {
@@ -636,8 +650,11 @@ int32_t CPersistMap::CheckMapFile(platform::File& file, uint64_t s) {
     // One bit per byte of the record area: where the walk found a record, and where a
     // link points. Every link must point at a record, and no two links at the same one.
     const uint64_t area = s > kTableSize ? s - kTableSize : 0;
-    std::vector<uint64_t> starts(static_cast<size_t>(area / 64 + 1)), linked(starts.size());
-    auto bit = [](std::vector<uint64_t>& bits, uint64_t offset, bool set) {
+    const size_t words = static_cast<size_t>(area / 64 + 1);
+    ZeroedArray<uint64_t> starts, linked;
+    starts.Allocate(words);
+    linked.Allocate(words);
+    auto bit = [](ZeroedArray<uint64_t>& bits, uint64_t offset, bool set) {
       uint64_t i = offset - kTableSize, mask = uint64_t{1} << (i % 64);
       bool was = (bits[static_cast<size_t>(i / 64)] & mask) != 0;
       if (set) bits[static_cast<size_t>(i / 64)] |= mask;
@@ -672,7 +689,7 @@ int32_t CPersistMap::CheckMapFile(platform::File& file, uint64_t s) {
     });
     if (!whole) return -1;
     if (heads < 0) return heads;
-    for (size_t w = 0; w < linked.size(); ++w)
+    for (size_t w = 0; w < words; ++w)
       if (linked[w] & ~starts[w]) return -8;  // a link into the middle of a record, or to the end
     return static_cast<int32_t>(i);
   } catch (const std::bad_alloc&) {
