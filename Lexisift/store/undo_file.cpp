@@ -12,7 +12,10 @@ using map_format::ReadU32;
 
 namespace {
 
-constexpr unsigned char kMagic[4] = {'K', 'S', 'U', '1'};
+constexpr unsigned char kMagic[4] = {'K', 'S', 'U', '2'};
+// Records of the first layout differ only in their sum, FNV-1a of the bytes; one left
+// by an earlier version is still put back.
+constexpr unsigned char kFnvMagic[4] = {'K', 'S', 'U', '1'};
 constexpr unsigned char kNoMagic[4] = {};  // a finished record
 constexpr size_t kHeadSize = 36;
 constexpr size_t kRangeHeadSize = 12;
@@ -40,6 +43,22 @@ uint64_t Fnv1a(const unsigned char* data, size_t size) {
   return h;
 }
 
+uint64_t UndoRecordSum(const unsigned char* data, size_t size) {
+  // FNV-1a's steps over 8-byte words, each product folded onto itself so that every bit
+  // of a word reaches every bit of the sum: a record is summed at a word per step.
+  uint64_t h = 1469598103934665603ull ^ size;
+  auto step = [&h](uint64_t word) {
+    h = (h ^ word) * 1099511628211ull;
+    h ^= h >> 29;
+  };
+  size_t i = 0;
+  for (; i + 8 <= size; i += 8) step(ReadU64(data + i));
+  unsigned char tail[8] = {};
+  std::memcpy(tail, data + i, size - i);
+  step(ReadU64(tail));
+  return h;
+}
+
 void StoreUndo::Save(uint64_t offset, const unsigned char* old, size_t size) {
   ranges.push_back(Range{offset, bytes.size(), size});
   bytes.insert(bytes.end(), old, old + size);
@@ -64,15 +83,18 @@ void EncodeUndoRecord(const StoreUndo& undo, std::vector<unsigned char>& out) {
     std::memcpy(p + kRangeHeadSize, &undo.bytes[range.at], range.size);
     p += kRangeHeadSize + range.size;
   }
-  PutU64(p, Fnv1a(out.data(), size - kSumSize));
+  PutU64(p, UndoRecordSum(out.data(), size - kSumSize));
 }
 
 bool DecodeUndoRecord(const unsigned char* data, size_t size, StoreUndo& undo) {
-  if (size < kHeadSize + kSumSize || std::memcmp(data, kMagic, sizeof kMagic) != 0) return false;
+  if (size < kHeadSize + kSumSize) return false;
+  const bool fnv = std::memcmp(data, kFnvMagic, sizeof kFnvMagic) == 0;
+  if (!fnv && std::memcmp(data, kMagic, sizeof kMagic) != 0) return false;
   size_t length = ReadU32(data + 4);
   if (length < kHeadSize + kSumSize || length > size) return false;
   size = length;  // what follows is left of a longer record before
-  if (ReadU64(data + size - kSumSize) != Fnv1a(data, size - kSumSize)) return false;
+  const uint64_t sum = fnv ? Fnv1a(data, size - kSumSize) : UndoRecordSum(data, size - kSumSize);
+  if (ReadU64(data + size - kSumSize) != sum) return false;
   undo = StoreUndo{};
   undo.end = ReadU64(data + 8);
   undo.hamMails = ReadI32(data + 16);

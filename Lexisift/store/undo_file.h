@@ -13,10 +13,11 @@
 // power: neither file is flushed to the disk, so an update costs two more system calls
 // (the record's write and the mark), not a wait for the disk.
 //
-// Record layout (little-endian): magic "KSU1", record length (4), the store's size
+// Record layout (little-endian): magic "KSU2", record length (4), the store's size
 // before the update (8), its mail counters before (ham, spam) and after the update (4
 // each), the number of ranges (4); per range its offset in the store (8), its length (4)
-// and the old bytes; then the 64-bit FNV-1a of everything before it. A finished record
+// and the old bytes; then the sum of everything before it (UndoRecordSum). A record of
+// magic "KSU1", written by earlier versions, has the 64-bit FNV-1a there instead. A finished record
 // has its magic overwritten with zeros; the file keeps its length, and a shorter record
 // written later leaves the end of a longer one after it. A record belongs to a store at
 // least as long as the size it names whose mail counters are the record's before or
@@ -59,6 +60,8 @@ bool DecodeUndoRecord(const unsigned char* data, size_t size, StoreUndo& undo);
 
 // 64-bit FNV-1a.
 uint64_t Fnv1a(const unsigned char* data, size_t size);
+// The sum that closes a record: a word-at-a-time relative of FNV-1a.
+uint64_t UndoRecordSum(const unsigned char* data, size_t size);
 
 class UndoFile {
  public:

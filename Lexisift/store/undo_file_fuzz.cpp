@@ -65,9 +65,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<unsigned char>& image = StoreImage();
   std::vector<unsigned char> record(data, data + size);
   if (size >= 44 && data[0] % 2 == 0) {
-    std::memcpy(record.data(), "KSU1", 4);
+    // Half of them in the current layout, half in the earlier one.
+    const bool fnv = data[0] % 4 == 0;
+    std::memcpy(record.data(), fnv ? "KSU1" : "KSU2", 4);
     kestrelon::map_format::PutU32(&record[4], static_cast<uint32_t>(size));
-    const uint64_t sum = kestrelon::Fnv1a(record.data(), size - 8);
+    const uint64_t sum = fnv ? kestrelon::Fnv1a(record.data(), size - 8)
+                             : kestrelon::UndoRecordSum(record.data(), size - 8);
     kestrelon::map_format::PutU32(&record[size - 8], static_cast<uint32_t>(sum));
     kestrelon::map_format::PutU32(&record[size - 4], static_cast<uint32_t>(sum >> 32));
   }

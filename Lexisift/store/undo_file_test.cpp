@@ -6,6 +6,7 @@
 
 #include "Lexisift/store/kill_point.h"
 #include "Lexisift/store/locked_mail_items_map.h"
+#include "Lexisift/store/map_format.h"
 #include "Lexisift/store/store_test_util.h"
 
 #include <gtest/gtest.h>
@@ -101,4 +102,16 @@ TEST(UndoFile, AnUpdateKilledAfterAnyOfItsWritesIsRolledBackAtTheNextOpening) {
     EXPECT_TRUE(ReadAll(probe) == store);
     EXPECT_FALSE(HoldsRecord(ReadAll(probeUndo)));
   }
+
+  // A record in the layout of earlier versions (magic "KSU1", FNV-1a sum) is put back too.
+  std::string earlier = states.back().undo;
+  const size_t length = map_format::ReadU32(reinterpret_cast<const unsigned char*>(earlier.data() + 4));
+  ASSERT_LE(length, earlier.size());
+  earlier.replace(0, 4, "KSU1");
+  const uint64_t sum = Fnv1a(earlier.substr(0, length - 8));
+  for (int b = 0; b < 8; ++b) earlier[length - 8 + b] = static_cast<char>(sum >> (8 * b));
+  WriteAll(probe, states.back().store);
+  WriteAll(probeUndo, earlier);
+  { CPersistMap map(probe); }
+  EXPECT_TRUE(ReadAll(probe) == before);
 }
