@@ -3,6 +3,8 @@
 // the store's tables are large and mostly left as they are.
 #pragma once
 
+#include "platform/large_pages.h"
+
 #include <cstddef>
 #include <cstdlib>
 #include <memory>
@@ -13,10 +15,14 @@ namespace kestrelon {
 template <typename T>
 class ZeroedArray {
  public:
+  static constexpr size_t kLargeTable = size_t{4} << 20;
+
   // `count` zeros; raises std::bad_alloc when memory runs out.
   void Allocate(size_t count) {
     data_.reset(static_cast<T*>(std::calloc(count, sizeof(T))));
     if (!data_) throw std::bad_alloc();
+    // Tables this large are filled all over: fewer, larger pages fault in and stay mapped.
+    if (count * sizeof(T) >= kLargeTable) platform::PreferLargePages(data_.get(), count * sizeof(T));
   }
   void Reset() { data_.reset(); }
   T* Data() { return data_.get(); }

@@ -1,0 +1,14 @@
+// Large tables that are filled at random (an index built at every opening of a store)
+// cost a page fault per small page touched, and a miss of the address cache per access.
+// Where the system offers it, their memory is asked to be backed by large pages instead.
+#pragma once
+
+#include <cstddef>
+
+namespace platform {
+
+// A hint for the block [block, block + bytes): nothing happens where the system has no
+// such pages for ordinary allocations, or the block is too small to hold one.
+void PreferLargePages(void* block, size_t bytes);
+
+}  // namespace platform

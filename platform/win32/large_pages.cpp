@@ -1,0 +1,9 @@
+#include "platform/large_pages.h"
+
+namespace platform {
+
+// Windows gives large pages only to programs holding a privilege that users lack, and
+// only for memory allocated as such: ordinary tables keep small pages.
+void PreferLargePages(void*, size_t) {}
+
+}  // namespace platform
