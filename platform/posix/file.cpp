@@ -120,6 +120,34 @@ bool WriteAll(int fd, uint64_t offset, const void* buffer, size_t size) {
   return true;
 }
 
+enum class KernelCopy { Done, Unsupported, Failed };
+
+// Copies the file `from` (read from its start) to `out` (written from its start) inside
+// the kernel, without passing the bytes through this process. Unsupported, with nothing
+// written, where the kernel cannot copy between the two files.
+KernelCopy CopyInKernel(const std::string& from, int out) {
+  int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return KernelCopy::Failed;
+  struct stat st {};
+  // A reader of a range that another handle locks fails, as every read here does.
+  KernelCopy result = fstat(in, &st) != 0 || RangeLockedByOthers(in, 0, static_cast<size_t>(st.st_size))
+                          ? KernelCopy::Failed
+                          : KernelCopy::Done;
+  for (uint64_t copied = 0; result == KernelCopy::Done;) {
+    ssize_t n = copy_file_range(in, nullptr, out, nullptr, size_t{1} << 30, 0);
+    if (n > 0) {
+      copied += static_cast<uint64_t>(n);
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      const bool refused = errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP || errno == EBADF;
+      result = copied == 0 && refused ? KernelCopy::Unsupported : KernelCopy::Failed;
+    }
+  }
+  close(in);
+  return result;
+}
+
 // An operation that the fault layer fails.
 bool Fails(file_fault::Error error) {
   errno = error == file_fault::Error::Io ? EIO : error == file_fault::Error::Quota ? EDQUOT : ENOSPC;
@@ -344,6 +372,25 @@ bool File::Unlock(uint64_t offset, uint64_t length) {
   return fd_ >= 0 && LockCall(fd_, F_OFD_SETLK, F_UNLCK, static_cast<off_t>(offset), static_cast<off_t>(length));
 }
 
+namespace {
+// Copies `source` from its start to `out` from its start, through this process.
+bool CopyThroughBuffer(File& source, int out) {
+  std::vector<char> buffer(1 << 20);
+  for (uint64_t offset = 0;;) {
+    size_t got = 0;
+    if (!source.ReadAt(offset, buffer.data(), buffer.size(), got)) return false;
+    if (got == 0) return true;
+    for (size_t done = 0; done < got;) {
+      ssize_t n = write(out, buffer.data() + done, got - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      done += static_cast<size_t>(n);
+    }
+    offset += got;
+  }
+}
+}  // namespace
+
 bool CopyFileReplace(const std::string& from, const std::string& to) {
   if (memory_files::Holds(from) || memory_files::Holds(to)) {
     if (auto fault = file_fault::Hit(file_fault::kWrite, to)) return Fails(*fault);
@@ -361,29 +408,8 @@ bool CopyFileReplace(const std::string& from, const std::string& to) {
   name.push_back('\0');
   int out = mkstemp(name.data());
   if (out < 0) return false;
-  bool ok = true;
-  std::vector<char> buffer(1 << 20);
-  uint64_t offset = 0;
-  for (;;) {
-    size_t got = 0;
-    if (!source.ReadAt(offset, buffer.data(), buffer.size(), got)) {
-      ok = false;
-      break;
-    }
-    if (got == 0) break;
-    size_t done = 0;
-    while (done < got) {
-      ssize_t n = write(out, buffer.data() + done, got - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        ok = false;
-        break;
-      }
-      done += static_cast<size_t>(n);
-    }
-    if (!ok) break;
-    offset += got;
-  }
+  const KernelCopy kernel = CopyInKernel(from, out);
+  bool ok = kernel == KernelCopy::Done || (kernel == KernelCopy::Unsupported && CopyThroughBuffer(source, out));
   fchmod(out, 0644);
   if (close(out) != 0) ok = false;
   std::optional<file_fault::Error> fault;
@@ -415,11 +441,17 @@ bool FileExists(const std::string& path) {
   return stat(path.c_str(), &st) == 0;
 }
 
-bool FileIsReadWritable(const std::string& path) {
+namespace {
+bool RegularFileAllows(const std::string& path, int mode) {
   if (memory_files::Holds(path)) return memory_files::Exists(path);
   struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), R_OK | W_OK) == 0;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), mode) == 0;
 }
+}  // namespace
+
+bool FileIsReadable(const std::string& path) { return RegularFileAllows(path, R_OK); }
+
+bool FileIsReadWritable(const std::string& path) { return RegularFileAllows(path, R_OK | W_OK); }
 
 bool CreateFolder(const std::string& path) {
   if (memory_files::Holds(path)) return true;
