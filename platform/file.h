@@ -153,6 +153,8 @@ bool RenameFile(const std::string& from, const std::string& to);
 bool RemoveFile(const std::string& path);
 // True for an existing file or folder.
 bool FileExists(const std::string& path);
+// True for an existing regular file that the caller may read.
+bool FileIsReadable(const std::string& path);
 // True for an existing regular file that the caller may read and write.
 bool FileIsReadWritable(const std::string& path);
 // Creates one folder; true when it exists afterwards.

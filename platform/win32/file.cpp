@@ -298,6 +298,12 @@ bool FileExists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool FileIsReadable(const std::string& path) {
+  if (memory_files::Holds(path)) return memory_files::Exists(path);
+  DWORD attrs = GetFileAttributesA(path.c_str());
+  return attrs != INVALID_FILE_ATTRIBUTES && !(attrs & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 bool FileIsReadWritable(const std::string& path) {
   if (memory_files::Holds(path)) return memory_files::Exists(path);
   DWORD attrs = GetFileAttributesA(path.c_str());

@@ -17,7 +17,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 
 namespace lexisift {
@@ -93,11 +92,7 @@ class Filter {
 
 // Checked before the store is opened, so a wrong name changes nothing; the mail itself
 // is read only when its turn comes.
-bool Readable(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  char first = 0;
-  return in && (in.read(&first, 1), !in.bad());
-}
+bool Readable(const std::string& path) { return platform::FileIsReadable(path); }
 
 // Whether another program is keeping the shared store at `store` (a single-writer store
 // has it open, or an operation holds its lock): asked after a member failed.
