@@ -180,12 +180,15 @@ TEST_F(FileTest, CopyRenameRemoveRespectOpenFiles) {
   EXPECT_TRUE(RenameFile(Path("src"), Path("moved")));
   EXPECT_FALSE(FileExists(Path("src")));
   EXPECT_TRUE(FileIsReadWritable(Path("moved")));
+  EXPECT_TRUE(FileIsReadable(Path("moved")));
   EXPECT_TRUE(RemoveFile(Path("moved")));
   EXPECT_FALSE(FileExists(Path("moved")));
   EXPECT_TRUE(CreateFolder(Path("folder")));
   EXPECT_TRUE(CreateFolder(Path("folder")));
   EXPECT_TRUE(FileExists(Path("folder")));
   EXPECT_FALSE(FileIsReadWritable(Path("folder")));
+  EXPECT_FALSE(FileIsReadable(Path("folder")));
+  EXPECT_FALSE(FileIsReadable(Path("absent")));
   EXPECT_FALSE(f.Open(Path("folder"), Access::Read, kShareRead, Disposition::OpenExisting));
 }
 
