@@ -392,6 +392,11 @@ bool CPersistMap::Commit(Batch& batch, uint64_t end, Undo& undo) {
     from = to;
   }
   if (!append(from, batch.appended.size())) return false;
+  // A link between two records appended here lies beyond what the mapping held: it
+  // follows the file's growth first, so that such links are memory copies too.
+  if (file_.Mapped() && std::any_of(batch.patches.begin(), batch.patches.end(),
+                                    [end](const Patch& patch) { return patch.offset >= end; }))
+    file_.MapWrittenPart();
   undo.patched = true;
   return WritePatches(batch.patches);
 }
