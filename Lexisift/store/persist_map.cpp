@@ -96,9 +96,11 @@ CPersistMap::CPersistMap(const std::string& path) : fileName_(path) {
   if (!file_.Size(size)) throw StoreError(kErrSize);
   if (size == 0) {
     if (!WriteEmptyTable()) throw StoreError(kErrOpen);
+    size = kTableSize;
   } else {
     ReadMailCounters();
   }
+  checkedSize_ = size;  // found sound above, or made so
 }
 
 CPersistMap::~CPersistMap() {
@@ -108,9 +110,11 @@ CPersistMap::~CPersistMap() {
     if (RollBack(*owedRollBack_)) owedRollBack_.reset();
     else backup = false;  // the file may hold part of an update
   }
-  // A backup is only ever made of a sound file: one that an update changed is checked.
+  // A backup is only ever made of a sound file: one that an update changed is checked,
+  // as far as it changed since the opening's check (whole when that is not known).
   uint64_t size = 0;
-  if (backup && written_) backup = file_.Size(size) && IsSoundMapFile(file_, size);
+  if (backup && written_)
+    backup = file_.Size(size) && (checkedSize_ != 0 ? SoundSinceCheck(size) : IsSoundMapFile(file_, size));
   file_.Close();
   if (backup) platform::CopyFileReplace(fileName_, fileName_ + ".bak");
 }
@@ -321,6 +325,7 @@ MapItem CPersistMap::GetKeyPos(std::string_view key, bool create) {
     unsigned char link[4];
     PutU32(link, static_cast<uint32_t>(size));
     written_ = true;
+    NoteLinkWritten(place.offset + 8);
     if (!cache_.Write(place.offset + 8, link, sizeof link)) Fail(kErrSave);
     // The chain now ends at the end of the file, where the caller writes the record:
     // until then only the walk knows what to make of it.
@@ -364,6 +369,7 @@ void CPersistMap::Link(Batch& batch) {
     // The field it fills ends a chain: it held 0.
     Patch link{follows ? byTail[i - 1]->offset + 8 : added.place->offset + 8, 4, {}, {}};
     PutU32(link.bytes, static_cast<uint32_t>(added.offset));
+    NoteLinkWritten(link.offset);
     batch.patches.push_back(link);
   }
 }
@@ -699,6 +705,55 @@ int32_t CPersistMap::CheckMapFile(platform::File& file, uint64_t s) {
     return static_cast<int32_t>(i);
   } catch (const std::bad_alloc&) {
     return -6;
+  }
+}
+
+void CPersistMap::NoteLinkWritten(uint64_t field) {
+  if (field >= checkedSize_) return;  // in a record appended since: the walk finds it
+  // Far more than a long session appends; beyond it the whole file is checked instead.
+  constexpr size_t kMaxNoted = size_t{1} << 22;
+  try {
+    if (linksSinceCheck_.size() < kMaxNoted) {
+      linksSinceCheck_.push_back(static_cast<uint32_t>(field));
+      return;
+    }
+  } catch (const std::bad_alloc&) {
+  }
+  checkedSize_ = 0;
+  linksSinceCheck_ = {};
+}
+
+bool CPersistMap::SoundSinceCheck(uint64_t size) {
+  if (checkedSize_ == 0 || size < checkedSize_) return false;
+  try {
+    std::vector<uint32_t> starts, targets;
+    HeaderWalk walk(file_, size);
+    for (uint64_t q = checkedSize_; q < size;) {
+      const unsigned char* header = walk.At(q);
+      const uint32_t next = ReadU32(header + 8);
+      if (next != 0 && (next <= q || next > size)) return false;
+      if (next != 0) targets.push_back(next);
+      starts.push_back(static_cast<uint32_t>(q));
+      q += 14u + header[12];
+      if (q > size) return false;
+    }
+    // A noted field held 0 at the check (it ended a chain); a rolled-back update put the 0
+    // back. Links before the check all lead to records before it, so only the new ones
+    // can meet each other.
+    std::sort(linksSinceCheck_.begin(), linksSinceCheck_.end());
+    linksSinceCheck_.erase(std::unique(linksSinceCheck_.begin(), linksSinceCheck_.end()), linksSinceCheck_.end());
+    for (uint32_t field : linksSinceCheck_) {
+      unsigned char bytes[4];
+      size_t got = 0;
+      if (!file_.ReadAt(field, bytes, sizeof bytes, got) || got != sizeof bytes) return false;
+      if (const uint32_t next = ReadU32(bytes); next != 0) targets.push_back(next);
+    }
+    std::sort(targets.begin(), targets.end());
+    if (std::adjacent_find(targets.begin(), targets.end()) != targets.end()) return false;
+    return std::all_of(targets.begin(), targets.end(),
+                       [&](uint32_t t) { return std::binary_search(starts.begin(), starts.end(), t); });
+  } catch (const std::bad_alloc&) {
+    return false;
   }
 }
 

@@ -198,6 +198,18 @@ class CPersistMap {
   // Finishes a rollback that is owed; raises the write failure while it cannot.
   void SettleRollBack();
 
+  // The file was checked whole at the opening, `checkedSize_` bytes long (0: not known).
+  // Since then updates write counters, records past that size, and the link fields of
+  // records and slots before it that ended a chain: those fields are listed here, so that
+  // the check before a backup need only look at what changed (SoundSinceCheck).
+  uint64_t checkedSize_ = 0;
+  std::vector<uint32_t> linksSinceCheck_;
+  void NoteLinkWritten(uint64_t field);
+  // Whether the file, `size` bytes long, is sound, given that it was at the opening:
+  // the records appended since are whole and end at `size`, and every link they hold or
+  // that was written since leads forward to one of them, no two to the same.
+  bool SoundSinceCheck(uint64_t size);
+
   Undo undo_;
   std::unique_ptr<Undo> owedRollBack_;
   UndoFile undoFile_;
