@@ -17,11 +17,11 @@
 // before the update (8), its mail counters before (ham, spam) and after the update (4
 // each), the number of ranges (4); per range its offset in the store (8), its length (4)
 // and the old bytes; then the sum of everything before it (UndoRecordSum). A record of
-// magic "KSU1", written by earlier versions, has the 64-bit FNV-1a there instead. A finished record
-// has its magic overwritten with zeros; the file keeps its length, and a shorter record
-// written later leaves the end of a longer one after it. A record belongs to a store at
-// least as long as the size it names whose mail counters are the record's before or
-// after counters.
+// magic "KSU1", written by earlier versions, has the 64-bit FNV-1a there instead. A
+// finished record has its magic overwritten with zeros; the file keeps its length, and a
+// shorter record written later leaves the end of a longer one after it. A record belongs
+// to a store at least as long as the size it names whose mail counters are the record's
+// before or after counters.
 #pragma once
 
 #include "platform/file.h"
