@@ -51,7 +51,6 @@ void ChainIndex::Clear() {
   built_ = false;
   size_ = 0;
   entries_.Reset();
-  capacity_ = 0;
   mask_ = 0;
   shift_ = 32;
   count_ = 0;
@@ -64,15 +63,12 @@ void ChainIndex::Clear() {
 void ChainIndex::Resize(size_t capacity) {
   // Zeroed by the allocator: a large table comes as fresh pages, not written twice.
   ZeroedArray<Entry> old = std::move(entries_);
-  const size_t oldCapacity = capacity_;
-  capacity_ = 0;
   entries_.Allocate(capacity);
-  capacity_ = capacity;
   mask_ = capacity - 1;
   shift_ = 32;
   for (size_t c = capacity; c > 1; c >>= 1) --shift_;
   count_ = 0;
-  for (size_t k = 0; k < oldCapacity; ++k)
+  for (size_t k = 0; k < old.Size(); ++k)
     if (old[k].offset != 0) Insert(old[k].tag, old[k].offset);
 }
 
@@ -88,7 +84,7 @@ void ChainIndex::Insert(uint32_t tag, uint32_t offset) {
 
 void ChainIndex::Add(uint32_t bucket, std::string_view key, uint64_t hash, uint32_t offset) {
   // At most four fifths full, so that a search for an absent key stops soon.
-  if ((count_ + 1) * 5 > capacity_ * 4) Resize(capacity_ * 2);
+  if ((count_ + 1) * 5 > entries_.Size() * 4) Resize(entries_.Size() * 2);
   Insert(Tag(hash), offset);
   tails_[bucket] = offset;
   Extend(key, offset);
@@ -117,8 +113,8 @@ void ChainIndex::AddFirstOfKey(platform::File& file, const Pending& record) {
         candidate[kRecordHeaderSize + record.length] == 0)
       return;
   }
-  if ((count_ + 1) * 5 > capacity_ * 4) {
-    Resize(capacity_ * 2);
+  if ((count_ + 1) * 5 > entries_.Size() * 4) {
+    Resize(entries_.Size() * 2);
     Insert(record.tag, record.offset);
     return;
   }

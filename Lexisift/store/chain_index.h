@@ -90,7 +90,6 @@ class ChainIndex {
   bool built_ = false;
   uint64_t size_ = 0;
   ZeroedArray<Entry> entries_;
-  size_t capacity_ = 0;
   size_t mask_ = 0;
   unsigned shift_ = 32;
   size_t count_ = 0;

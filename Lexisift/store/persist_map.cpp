@@ -661,10 +661,9 @@ int32_t CPersistMap::CheckMapFile(platform::File& file, uint64_t s) {
     // One bit per byte of the record area: where the walk found a record, and where a
     // link points. Every link must point at a record, and no two links at the same one.
     const uint64_t area = s > kTableSize ? s - kTableSize : 0;
-    const size_t words = static_cast<size_t>(area / 64 + 1);
     ZeroedArray<uint64_t> starts, linked;
-    starts.Allocate(words);
-    linked.Allocate(words);
+    starts.Allocate(static_cast<size_t>(area / 64 + 1));
+    linked.Allocate(starts.Size());
     auto bit = [](ZeroedArray<uint64_t>& bits, uint64_t offset, bool set) {
       uint64_t i = offset - kTableSize, mask = uint64_t{1} << (i % 64);
       bool was = (bits[static_cast<size_t>(i / 64)] & mask) != 0;
@@ -700,7 +699,7 @@ int32_t CPersistMap::CheckMapFile(platform::File& file, uint64_t s) {
     });
     if (!whole) return -1;
     if (heads < 0) return heads;
-    for (size_t w = 0; w < words; ++w)
+    for (size_t w = 0; w < linked.Size(); ++w)
       if (linked[w] & ~starts[w]) return -8;  // a link into the middle of a record, or to the end
     return static_cast<int32_t>(i);
   } catch (const std::bad_alloc&) {
@@ -730,9 +729,10 @@ bool CPersistMap::SoundSinceCheck(uint64_t size) {
     HeaderWalk walk(file_, size);
     for (uint64_t q = checkedSize_; q < size;) {
       const unsigned char* header = walk.At(q);
-      const uint32_t next = ReadU32(header + 8);
-      if (next != 0 && (next <= q || next > size)) return false;
-      if (next != 0) targets.push_back(next);
+      if (const uint32_t next = ReadU32(header + 8); next != 0) {
+        if (next <= q || next > size) return false;
+        targets.push_back(next);
+      }
       starts.push_back(static_cast<uint32_t>(q));
       q += 14u + header[12];
       if (q > size) return false;

@@ -17,14 +17,29 @@ class ZeroedArray {
  public:
   static constexpr size_t kLargeTable = size_t{4} << 20;
 
-  // `count` zeros; raises std::bad_alloc when memory runs out.
+  ZeroedArray() = default;
+  ZeroedArray(ZeroedArray&& other) noexcept : data_(std::move(other.data_)), size_(other.size_) { other.size_ = 0; }
+  ZeroedArray& operator=(ZeroedArray&& other) noexcept {
+    data_ = std::move(other.data_);
+    size_ = other.size_;
+    other.size_ = 0;
+    return *this;
+  }
+
+  // `count` zeros; raises std::bad_alloc (and holds none) when memory runs out.
   void Allocate(size_t count) {
+    Reset();
     data_.reset(static_cast<T*>(std::calloc(count, sizeof(T))));
     if (!data_) throw std::bad_alloc();
+    size_ = count;
     // Tables this large are filled all over: fewer, larger pages fault in and stay mapped.
     if (count * sizeof(T) >= kLargeTable) platform::PreferLargePages(data_.get(), count * sizeof(T));
   }
-  void Reset() { data_.reset(); }
+  void Reset() {
+    data_.reset();
+    size_ = 0;
+  }
+  size_t Size() const { return size_; }
   T* Data() { return data_.get(); }
   T& operator[](size_t i) { return data_[i]; }
   const T& operator[](size_t i) const { return data_[i]; }
@@ -34,6 +49,7 @@ class ZeroedArray {
     void operator()(T* p) const { std::free(p); }
   };
   std::unique_ptr<T[], Free> data_;
+  size_t size_ = 0;
 };
 
 }  // namespace kestrelon

@@ -90,9 +90,13 @@ class Filter {
   IMailFilter* filter_ = nullptr;
 };
 
-// Checked before the store is opened, so a wrong name changes nothing; the mail itself
-// is read only when its turn comes.
-bool Readable(const std::string& path) { return platform::FileIsReadable(path); }
+// Checked before the store is opened, so a wrong name changes nothing; each mail itself
+// is read only when its turn comes. 0, or the usage error for the first name not readable.
+int CheckReadable(const Args& files) {
+  for (const auto& file : files)
+    if (!platform::FileIsReadable(file)) return UsageError("cannot read " + file);
+  return 0;
+}
 
 // Whether another program is keeping the shared store at `store` (a single-writer store
 // has it open, or an operation holds its lock): asked after a member failed.
@@ -192,8 +196,7 @@ int RunProcess(const Args& args) {
     timeout = std::strtol(p.values["--http-timeout"].c_str(), &end, 10);
     if (!end || *end || p.values["--http-timeout"].empty()) return UsageError("process: --http-timeout needs seconds");
   }
-  for (const auto& file : p.operands)
-    if (!Readable(file)) return UsageError("cannot read " + file);
+  if (int status = CheckReadable(p.operands)) return status;
   if (p.flags["--shared"]) return ProcessShared(p.values["--store"], p.operands);
 
   Filter filter;
@@ -216,8 +219,7 @@ int RunLearn(const Args& args) {
     return UsageError("learn: " + error);
   if (p.flags["--ham"] == p.flags["--spam"]) return UsageError("learn: give one of --ham and --spam");
   if (p.flags["--delete"] && p.flags["--swap"]) return UsageError("learn: give at most one of --delete and --swap");
-  for (const auto& file : p.operands)
-    if (!Readable(file)) return UsageError("cannot read " + file);
+  if (int status = CheckReadable(p.operands)) return status;
   VARIANT_BOOL spam = p.flags["--spam"] ? VARIANT_TRUE : VARIANT_FALSE;
   if (p.flags["--shared"]) return LearnShared(p.values["--store"], p.operands, spam, p.flags["--delete"], p.flags["--swap"]);
 
