@@ -119,6 +119,14 @@ class File {
   void* handle_ = nullptr;
 #else
   int fd_ = -1;
+  // The file's size, kept while it can change only through this handle (it denies
+  // writing to others): sizes and reads at the end then need no system call.
+  bool soleWriter_ = false;
+  bool sizeKnown_ = false;
+  uint64_t knownSize_ = 0;
+  // Address space mapped for the file beyond its end, so that the mapping follows its
+  // growth without a new mapping each time.
+  uint64_t mapReserved_ = 0;
 #endif
   bool checkLocks_ = true;
   // The mapping (MapWrittenPart): the file's first mapSize_ bytes at map_.

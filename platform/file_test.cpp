@@ -67,6 +67,39 @@ TEST_F(FileTest, PositionedReadWriteSizeTruncate) {
   EXPECT_EQ(size, 0u);
 }
 
+// A handle that denies writing to others knows the file's size without asking: it must
+// follow its own writes and cuts, and ask again once a writer outside the share modes
+// cut the file under its mapping.
+TEST_F(FileTest, SoleWriterFollowsItsOwnSizeAndAsksAgainAfterAnOutsideCut) {
+  File f;
+  ASSERT_TRUE(f.Open(Path("s"), Access::ReadWrite, kShareRead, Disposition::OpenAlways));
+  f.SkipLockChecks();
+  std::string bytes(3 * 4096 + 10, 'a');
+  ASSERT_TRUE(f.WriteAt(0, bytes.data(), bytes.size()));
+  ASSERT_TRUE(f.MapWrittenPart());
+  ASSERT_TRUE(f.WriteAt(bytes.size() + 2, "tail", 4));  // grows the file, past a gap
+  bytes += std::string(2, '\0') + "tail";
+  EXPECT_EQ(Contents(f), bytes);
+  char buffer[16];
+  size_t got = 0;
+  ASSERT_TRUE(f.Truncate(5000));
+  ASSERT_TRUE(f.ReadAt(4990, buffer, sizeof buffer, got));
+  EXPECT_EQ(got, 10u);
+  File reader;
+  ASSERT_TRUE(reader.Open(Path("s"), Access::Read, kShareRead | kShareWrite, Disposition::OpenExisting));
+  EXPECT_EQ(Contents(reader), bytes.substr(0, 5000));
+  std::error_code ec;
+  std::filesystem::resize_file(Path("s"), 100, ec);  // refused on Windows while mapped
+  if (!ec) {
+    EXPECT_FALSE(f.ReadAt(4096, buffer, sizeof buffer, got));
+    uint64_t size = 0;
+    EXPECT_TRUE(f.Size(size));
+    EXPECT_EQ(size, 100u);
+    EXPECT_TRUE(f.ReadAt(90, buffer, sizeof buffer, got));
+    EXPECT_EQ(got, 10u);
+  }
+}
+
 TEST_F(FileTest, CreateNewMakesOnlyNewFilesAndNeverFollowsALink) {
   File f;
   ASSERT_TRUE(f.Open(Path("n"), Access::ReadWrite, kShareRead, Disposition::CreateNew));

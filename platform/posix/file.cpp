@@ -29,14 +29,21 @@
 namespace platform {
 namespace {
 
+// A mapping reserves address space beyond the file's end in steps of this size.
+constexpr uint64_t kMapReserveStep = 1 << 20;
+
 constexpr off_t kSentinelBase = static_cast<off_t>(0x7FFFFFFF00000000LL);
+// In an order that makes what the usual opens hold, and what conflicts with them, one
+// run of bytes each: a reader or writer that shares reading only takes its sentinels with
+// one call and asks for conflicts with one more.
 enum Sentinel : off_t {
   kHasRead = 0,
-  kHasWrite = 1,
-  kDeniesRead = 2,
+  kIsOpen = 1,
+  kDeniesDelete = 2,
   kDeniesWrite = 3,
-  kDeniesDelete = 4,
-  kIsOpen = 5,
+  kHasWrite = 4,
+  kDeniesRead = 5,
+  kSentinelCount = 6,
 };
 
 bool LockCall(int fd, int cmd, short type, off_t start, off_t length) {
@@ -58,10 +65,10 @@ constexpr unsigned Bit(Sentinel s) { return 1u << s; }
 // covers a run as well as one call per byte would.
 template <typename Fn>
 bool ForEachRun(unsigned set, Fn&& lock) {
-  for (off_t s = 0; s <= kIsOpen; ++s) {
+  for (off_t s = 0; s < kSentinelCount; ++s) {
     if (!(set >> s & 1)) continue;
     off_t end = s;
-    while (end + 1 <= kIsOpen && (set >> (end + 1) & 1)) ++end;
+    while (end + 1 < kSentinelCount && (set >> (end + 1) & 1)) ++end;
     if (!lock(kSentinelBase + s, end - s + 1)) return false;
     s = end;
   }
@@ -160,6 +167,10 @@ File::~File() { Close(); }
 
 File::File(File&& other) noexcept
     : fd_(other.fd_),
+      soleWriter_(other.soleWriter_),
+      sizeKnown_(other.sizeKnown_),
+      knownSize_(other.knownSize_),
+      mapReserved_(other.mapReserved_),
       checkLocks_(other.checkLocks_),
       mapWanted_(other.mapWanted_),
       map_(other.map_),
@@ -170,15 +181,21 @@ File::File(File&& other) noexcept
       path_(std::move(other.path_)),
       memory_(std::move(other.memory_)) {
   other.fd_ = -1;
+  other.sizeKnown_ = false;
   other.mapWanted_ = false;
   other.map_ = nullptr;
   other.mapSize_ = 0;
+  other.mapReserved_ = 0;
 }
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     Close();
     fd_ = other.fd_;
+    soleWriter_ = other.soleWriter_;
+    sizeKnown_ = other.sizeKnown_;
+    knownSize_ = other.knownSize_;
+    mapReserved_ = other.mapReserved_;
     checkLocks_ = other.checkLocks_;
     mapWanted_ = other.mapWanted_;
     map_ = other.map_;
@@ -188,9 +205,11 @@ File& File::operator=(File&& other) noexcept {
     path_ = std::move(other.path_);
     memory_ = std::move(other.memory_);
     other.fd_ = -1;
+    other.sizeKnown_ = false;
     other.mapWanted_ = false;
     other.map_ = nullptr;
     other.mapSize_ = 0;
+    other.mapReserved_ = 0;
   }
   return *this;
 }
@@ -243,6 +262,10 @@ bool File::Open(const std::string& path, Access access, unsigned share, Disposit
   }
   if (randomAccess) posix_fadvise(fd, 0, 0, POSIX_FADV_RANDOM);
   fd_ = fd;
+  // Others may not write while this handle is open: the size changes only through it.
+  soleWriter_ = !(share & kShareWrite);
+  sizeKnown_ = soleWriter_;
+  knownSize_ = disposition == Disposition::CreateAlways ? 0 : static_cast<uint64_t>(st.st_size);
   openError_ = OpenError::None;
   return true;
 }
@@ -254,6 +277,7 @@ void File::Close() {
   mapWanted_ = false;
   if (fd_ >= 0) close(fd_);
   fd_ = -1;
+  soleWriter_ = sizeKnown_ = false;
   memory_.reset();
 }
 
@@ -265,11 +289,16 @@ bool File::ReadAt(uint64_t offset, void* buffer, size_t size, size_t& got) {
   if (mapWanted_) {
     // The mapping holds the whole file now: a range beyond it is beyond the end.
     size_t n = offset < mapSize_ ? static_cast<size_t>(std::min<uint64_t>(size, mapSize_ - offset)) : 0;
-    if (n != 0 && !GuardedCopy(buffer, map_ + offset, n)) return MappingFailed();
+    if (n != 0 && !GuardedCopy(buffer, map_ + offset, n)) {
+      sizeKnown_ = false;  // the file may have been cut by a handle outside the share modes
+      return MappingFailed();
+    }
     got = n;
     return true;
   }
   if (checkLocks_ && RangeLockedByOthers(fd_, offset, size)) return false;
+  // A read that reaches the known end stops there, without a call that finds nothing.
+  if (sizeKnown_) size = offset < knownSize_ ? static_cast<size_t>(std::min<uint64_t>(size, knownSize_ - offset)) : 0;
   char* out = static_cast<char*>(buffer);
   while (got < size) {
     ssize_t n = pread(fd_, out + got, size - got, static_cast<off_t>(offset + got));
@@ -292,6 +321,9 @@ bool File::WriteAt(uint64_t offset, const void* buffer, size_t size) {
   bool ok = memory_                                        ? memory_->Write(offset, buffer, part)
             : mapWanted_ && offset <= mapSize_ && part <= mapSize_ - offset ? GuardedCopy(map_ + offset, buffer, part) || MappingFailed()
                                                                       : WriteAll(fd_, offset, buffer, part);
+  // A write that failed may have written part of its bytes.
+  if (ok && !fault) knownSize_ = std::max(knownSize_, offset + size);
+  else sizeKnown_ = false;
   return fault ? Fails(*fault) : ok;
 }
 
@@ -300,9 +332,15 @@ bool File::Size(uint64_t& size) {
     size = memory_->Size();
     return true;
   }
+  if (sizeKnown_) {
+    size = knownSize_;
+    return true;
+  }
   struct stat st {};
   if (fd_ < 0 || fstat(fd_, &st) != 0) return false;
   size = static_cast<uint64_t>(st.st_size);
+  knownSize_ = size;
+  sizeKnown_ = soleWriter_;
   return true;
 }
 
@@ -312,7 +350,12 @@ bool File::Truncate(uint64_t size) {
     if (auto fault = file_fault::Hit(file_fault::kTruncate, path_)) return Fails(*fault);
   if (memory_) return memory_->Truncate(size);
   Unmap();  // mapped again at the next access
-  return ftruncate(fd_, static_cast<off_t>(size)) == 0;
+  if (ftruncate(fd_, static_cast<off_t>(size)) != 0) {
+    sizeKnown_ = false;
+    return false;
+  }
+  knownSize_ = size;
+  return true;
 }
 
 bool File::Remap() {
@@ -322,14 +365,21 @@ bool File::Remap() {
     mapWanted_ = false;
     return false;
   }
-  if (map_ && size == mapSize_) return true;
   if (size == 0) {
     Unmap();
     return true;
   }
-  void* view = map_ ? mremap(map_, static_cast<size_t>(mapSize_), static_cast<size_t>(size), MREMAP_MAYMOVE)
-                    : mmap(nullptr, static_cast<size_t>(size), PROT_READ | (writable_ ? PROT_WRITE : 0), MAP_SHARED,
-                           fd_, 0);
+  // Only the part the file holds is ever touched; the pages reserved beyond its end
+  // come to hold what it grows by.
+  if (map_ && size <= mapReserved_) {
+    mapSize_ = size;
+    return true;
+  }
+  uint64_t reserve = size + std::max<uint64_t>(size / 2, kMapReserveStep);
+  reserve = std::min<uint64_t>(reserve - reserve % kMapReserveStep, SIZE_MAX - kMapReserveStep);
+  void* view = map_ ? mremap(map_, static_cast<size_t>(mapReserved_), static_cast<size_t>(reserve), MREMAP_MAYMOVE)
+                    : mmap(nullptr, static_cast<size_t>(reserve), PROT_READ | (writable_ ? PROT_WRITE : 0),
+                           MAP_SHARED, fd_, 0);
   if (view == MAP_FAILED) {
     Unmap();
     mapWanted_ = false;  // read and written with calls from now on
@@ -337,13 +387,15 @@ bool File::Remap() {
   }
   map_ = static_cast<unsigned char*>(view);
   mapSize_ = size;
+  mapReserved_ = reserve;
   return true;
 }
 
 void File::Unmap() {
-  if (map_) munmap(map_, static_cast<size_t>(mapSize_));
+  if (map_) munmap(map_, static_cast<size_t>(mapReserved_));
   map_ = nullptr;
   mapSize_ = 0;
+  mapReserved_ = 0;
 }
 
 bool File::Flush() {
