@@ -56,6 +56,18 @@ class ChainIndex {
     }
   }
 
+  // Asks the processor for the place where Find starts looking for `hash`, ahead of it.
+  void Prefetch(uint64_t hash) const {
+    if (built_) Fetch(&entries_[Tag(hash) >> shift_]);
+  }
+  // The first record Find would try for `hash`, 0 when none.
+  uint32_t FirstCandidate(uint64_t hash) const {
+    if (!built_) return 0;
+    uint32_t tag = Tag(hash);
+    for (size_t i = tag >> shift_;; i = (i + 1) & mask_)
+      if (entries_[i].offset == 0 || entries_[i].tag == tag) return entries_[i].offset;
+  }
+
   // The record of `key` appended at `offset`, linked at the tail of `bucket`'s chain
   // (which must be trusted). Raises std::bad_alloc when the table cannot grow.
   void Add(uint32_t bucket, std::string_view key, uint64_t hash, uint32_t offset);
@@ -74,6 +86,13 @@ class ChainIndex {
     uint32_t offset = 0;  // 0: empty
     uint32_t tag = 0;
   };
+  static void Fetch(const void* address) {
+#if defined(__GNUC__) || defined(__clang__)
+    __builtin_prefetch(address);
+#else
+    (void)address;
+#endif
+  }
   static uint32_t Tag(uint64_t hash) { return static_cast<uint32_t>(hash >> 32); }
   // A record of a trusted chain met by Build, with what tells its key.
   struct Pending {

@@ -24,6 +24,9 @@ constexpr size_t kMaxRecordSize = CPersistMap::kRecordHeaderSize + kMaxKeyLength
 // In-place writes made with calls closer than this are merged into one write that carries
 // the bytes between them as they are: a system call costs more than copying a page.
 constexpr uint64_t kMergeGap = 2048;
+// How many lookups ahead an update asks for the index entry of a token: far enough for the
+// fetch from memory to finish, near enough that few are in flight at once.
+constexpr size_t kLookupsAhead = 8;
 
 // A process killed during a write may leave it cut short at a page boundary of the file.
 // Writes are laid out so that such a cut never splits a record or a changed field: only
@@ -171,20 +174,20 @@ void CPersistMap::PutBackSharedIndex() {
   KeepSharedIndex(sharedIndexPath_, std::move(index_));
 }
 
-CPersistMap::Place CPersistMap::Locate(std::string_view key) {
+CPersistMap::Place CPersistMap::Locate(std::string_view key, uint64_t hash) {
   if (!file_.IsOpen()) throw StoreError(kErrFileNotFound);
   CheckKey(key);
   uint32_t bucket = Bucket(key);
   EnsureIndex();
-  if (index_ && index_->Trusted(bucket)) return LocateIndexed(key, bucket);
+  if (index_ && index_->Trusted(bucket)) return LocateIndexed(key, bucket, hash);
   return Walk(key, bucket);
 }
 
-CPersistMap::Place CPersistMap::LocateIndexed(std::string_view key, uint32_t bucket) {
+CPersistMap::Place CPersistMap::LocateIndexed(std::string_view key, uint32_t bucket, uint64_t hash) {
   Place place;
   place.indexed = true;
   place.bucket = bucket;
-  place.hash = ChainIndex::Hash(key);
+  place.hash = hash;
   place.item = MapItem::FromKey(key);
   const size_t wanted = kRecordHeaderSize + key.size() + 1;
   unsigned char buffer[kMaxRecordSize];
@@ -494,11 +497,22 @@ void CPersistMap::Apply(const TokenTable& tokens, bool flag, Op op) {
   // A token looked up at its position in the same order since the file last changed
   // (the mail was scored) is where that lookup found it.
   const bool unchanged = lookupsGeneration_ == cache_.Generation();
-  tokens.ForEach([&](const TokenTable::Entry& e) {
-    size_t i = places.size();
-    bool known = unchanged && i < lookups_.size() && lookups_[i].item.Key() == e.key;
-    places.push_back(known ? lookups_[i] : Locate(e.key));
-  });
+  const bool scored = unchanged && lookups_.size() == tokens.Size();
+  // The index's entries of a mail's tokens lie far apart in memory: each is asked for a
+  // few lookups before its own.
+  std::vector<std::pair<std::string_view, uint64_t>> keys;
+  keys.reserve(tokens.Size());
+  tokens.ForEach([&](const TokenTable::Entry& e) { keys.emplace_back(e.key, scored ? 0 : ChainIndex::Hash(e.key)); });
+  EnsureIndex();
+  const ChainIndex* ahead = !scored && index_ && index_->Built() ? index_.get() : nullptr;
+  for (size_t i = 0; ahead && i < std::min(keys.size(), kLookupsAhead); ++i) ahead->Prefetch(keys[i].second);
+  for (size_t i = 0; i < keys.size(); ++i) {
+    if (ahead && i + kLookupsAhead < keys.size()) ahead->Prefetch(keys[i + kLookupsAhead].second);
+    if (ahead && i + kLookupsAhead / 2 < keys.size())
+      file_.Prefetch(ahead->FirstCandidate(keys[i + kLookupsAhead / 2].second));
+    bool known = unchanged && i < lookups_.size() && lookups_[i].item.Key() == keys[i].first;
+    places.push_back(known ? lookups_[i] : scored ? Locate(keys[i].first) : Locate(keys[i].first, keys[i].second));
+  }
   lookups_.clear();
   uint64_t end = 0;
   if (!file_.Size(end)) Fail(kErrSave);

@@ -169,8 +169,10 @@ class CPersistMap {
   // What an update overwrites, and the mail counters it starts from and leaves.
   using Undo = StoreUndo;
 
-  Place Locate(std::string_view key);
-  Place LocateIndexed(std::string_view key, uint32_t bucket);
+  Place Locate(std::string_view key) { return Locate(key, ChainIndex::Hash(key)); }
+  // `hash` is ChainIndex::Hash(key).
+  Place Locate(std::string_view key, uint64_t hash);
+  Place LocateIndexed(std::string_view key, uint32_t bucket, uint64_t hash);
   Place Walk(std::string_view key, uint32_t bucket);
   void EnsureIndex();
   // Adds `item` at `place` to the batch; `end` is where the file ends before the batch.
