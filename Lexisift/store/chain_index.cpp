@@ -15,7 +15,7 @@ using namespace map_format;
 namespace {
 
 constexpr size_t kMinCapacity = 4096;
-constexpr size_t kBlockSize = 1 << 20;
+constexpr size_t kBlockSize = 64 << 10;
 constexpr size_t kLongestRecord = kRecordHeaderSize + 255 + 1;  // what a length byte can claim
 constexpr size_t kQueued = 16;  // records whose entries are fetched ahead
 
