@@ -44,17 +44,15 @@ void MailTokenizer::SplitIntoWords(std::string_view text, std::string_view prefi
   while (p < end) {
     while (p < end && kIsDelimiter(*p)) ++p;
     const char* word = p;
-    while (p < end && !kIsDelimiter(*p)) ++p;
-    auto length = static_cast<size_t>(p - word);
-    if (length < kMinWordLength || length > kMaxWordLength) continue;
-    // The key's hash, and whether the word is only digits, in one look at its bytes.
+    // The key's hash, and whether the word is only digits, as the word is read.
     uint32_t hash = prefixHash;
     bool digits = true;
-    for (size_t i = 0; i < length; ++i) {
-      hash = TokenTable::HashStep(hash, word[i]);
-      digits = digits && kIsDigit(word[i]);
+    for (; p < end && !kIsDelimiter(*p); ++p) {
+      hash = TokenTable::HashStep(hash, *p);
+      digits &= kIsDigit(*p);
     }
-    if (digits) continue;
+    auto length = static_cast<size_t>(p - word);
+    if (length < kMinWordLength || length > kMaxWordLength || digits) continue;
     if (prefixLength == 0) {
       table.AddHashed(std::string_view(word, length), hash);
     } else {

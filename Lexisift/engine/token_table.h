@@ -6,6 +6,7 @@
 // of the table's own, so adding a token allocates nothing but now and then a block.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string_view>
@@ -52,16 +53,26 @@ class TokenTable {
     for (char c : key) h = HashStep(h, c);
     return h;
   }
-  static uint32_t HashStep(uint32_t h, char c) {
-    auto upper = static_cast<int8_t>((c >= 'a' && c <= 'z') ? c - 32 : c);
-    return h * 33u + static_cast<uint32_t>(static_cast<int32_t>(upper));
-  }
+  // Looked up, not computed: text mixes cases, and a branch on each byte's case is
+  // mispredicted often.
+  static uint32_t HashStep(uint32_t h, char c) { return h * 33u + kHashAddends[static_cast<uint8_t>(c)]; }
 
   // The bin count a rebuild chooses for `keys` keys.
   static uint32_t BinsForKeys(size_t keys);
 
  private:
   static constexpr int32_t kNone = -1;
+
+  // What each byte adds to a hash: the byte upper-cased and read as signed 8-bit.
+  static constexpr std::array<uint32_t, 256> kHashAddends = [] {
+    std::array<uint32_t, 256> addends{};
+    for (int b = 0; b < 256; ++b) {
+      auto c = static_cast<char>(b);
+      auto upper = static_cast<int8_t>((c >= 'a' && c <= 'z') ? c - 32 : c);
+      addends[static_cast<size_t>(b)] = static_cast<uint32_t>(static_cast<int32_t>(upper));
+    }
+    return addends;
+  }();
 
   static constexpr size_t kKeyBlockSize = 4096;
 
