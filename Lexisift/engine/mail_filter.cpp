@@ -48,7 +48,9 @@ bool ReadMailFileText(const std::string& path, std::string& text) {
   platform::File file;
   if (!file.Open(path, platform::Access::Read, platform::kShareRead, platform::Disposition::OpenExisting)) return false;
   file.SkipLockChecks();  // it denies writing to others, so no writer can hold a lock
-  text.resize(kMailFileLimit);
+  // Sized to the file, so that a short mail is not read into a limit's worth of zeros.
+  uint64_t size = 0;
+  text.resize(file.Size(size) ? static_cast<size_t>(std::min<uint64_t>(size, kMailFileLimit)) : kMailFileLimit);
   size_t got = 0;
   if (!file.ReadAt(0, text.data(), text.size(), got)) {
     text.clear();
