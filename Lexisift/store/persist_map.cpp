@@ -660,6 +660,33 @@ class HeaderWalk {
   unsigned char header_[CPersistMap::kRecordHeaderSize] = {};
 };
 
+// One bit per byte of the file from `base` to `end`: where records start, or where links
+// lead.
+class OffsetBits {
+ public:
+  OffsetBits(uint64_t base, uint64_t end) : base_(base) {
+    bits_.Allocate(static_cast<size_t>((end > base ? end - base : 0) / 64 + 1));
+  }
+  // Sets the bit of `offset` (within the range); true when it was set already.
+  bool Set(uint64_t offset) {
+    const uint64_t i = offset - base_, mask = uint64_t{1} << (i % 64);
+    uint64_t& word = bits_[static_cast<size_t>(i / 64)];
+    const bool was = (word & mask) != 0;
+    word |= mask;
+    return was;
+  }
+  // True when every bit set here is set in `other` (of the same range) too.
+  bool Within(const OffsetBits& other) const {
+    for (size_t w = 0; w < bits_.Size(); ++w)
+      if (bits_[w] & ~other.bits_[w]) return false;
+    return true;
+  }
+
+ private:
+  uint64_t base_;
+  ZeroedArray<uint64_t> bits_;
+};
+
 }  // namespace
 
 int32_t CPersistMap::CheckMapFile(platform::File& file) {
@@ -672,18 +699,9 @@ int32_t CPersistMap::CheckMapFile(platform::File& file, uint64_t s) {
   if (s == 0) return -1;
   int64_t limit = (static_cast<int64_t>(s) - static_cast<int64_t>(kTableSize)) / 17;
   try {
-    // One bit per byte of the record area: where the walk found a record, and where a
-    // link points. Every link must point at a record, and no two links at the same one.
-    const uint64_t area = s > kTableSize ? s - kTableSize : 0;
-    ZeroedArray<uint64_t> starts, linked;
-    starts.Allocate(static_cast<size_t>(area / 64 + 1));
-    linked.Allocate(starts.Size());
-    auto bit = [](ZeroedArray<uint64_t>& bits, uint64_t offset, bool set) {
-      uint64_t i = offset - kTableSize, mask = uint64_t{1} << (i % 64);
-      bool was = (bits[static_cast<size_t>(i / 64)] & mask) != 0;
-      if (set) bits[static_cast<size_t>(i / 64)] |= mask;
-      return was;
-    };
+    // Over the record area: where the walk found a record, and where a link points.
+    // Every link must point at a record, and no two links at the same one.
+    OffsetBits starts(kTableSize, s), linked(kTableSize, s);
     HeaderWalk walk(file, s);
     uint64_t q = kTableSize;
     int64_t i = 0;
@@ -694,9 +712,9 @@ int32_t CPersistMap::CheckMapFile(platform::File& file, uint64_t s) {
         if (next > s) return -2;
         // Chains only point forward; a record pointing at itself or back loops.
         if (next <= q) return -7;
-        if (bit(linked, next, true)) return -3;
+        if (linked.Set(next)) return -3;
       }
-      if (q < s) bit(starts, q, true);
+      if (q < s) starts.Set(q);
       q += 14u + header[12];
       if (q > s) return -4;
       if (q == s) break;
@@ -709,12 +727,11 @@ int32_t CPersistMap::CheckMapFile(platform::File& file, uint64_t s) {
       uint32_t head = ReadU32(slot + 8);
       if (head == 0 || heads < 0) return;
       if (head < kTableSize || head >= s) heads = -2;
-      else if (bit(linked, head, true)) heads = -3;
+      else if (linked.Set(head)) heads = -3;
     });
     if (!whole) return -1;
     if (heads < 0) return heads;
-    for (size_t w = 0; w < linked.Size(); ++w)
-      if (linked[w] & ~starts[w]) return -8;  // a link into the middle of a record, or to the end
+    if (!linked.Within(starts)) return -8;  // a link into the middle of a record, or to the end
     return static_cast<int32_t>(i);
   } catch (const std::bad_alloc&) {
     return -6;
@@ -739,15 +756,14 @@ void CPersistMap::NoteLinkWritten(uint64_t field) {
 bool CPersistMap::SoundSinceCheck(uint64_t size) {
   if (checkedSize_ == 0 || size < checkedSize_) return false;
   try {
-    std::vector<uint32_t> starts, targets;
+    // Over what was appended since the check, as the whole check does over the file.
+    OffsetBits starts(checkedSize_, size), linked(checkedSize_, size);
     HeaderWalk walk(file_, size);
     for (uint64_t q = checkedSize_; q < size;) {
       const unsigned char* header = walk.At(q);
-      if (const uint32_t next = ReadU32(header + 8); next != 0) {
-        if (next <= q || next > size) return false;
-        targets.push_back(next);
-      }
-      starts.push_back(static_cast<uint32_t>(q));
+      if (const uint32_t next = ReadU32(header + 8); next != 0)
+        if (next <= q || next >= size || linked.Set(next)) return false;
+      starts.Set(q);
       q += 14u + header[12];
       if (q > size) return false;
     }
@@ -760,12 +776,10 @@ bool CPersistMap::SoundSinceCheck(uint64_t size) {
       unsigned char bytes[4];
       size_t got = 0;
       if (!file_.ReadAt(field, bytes, sizeof bytes, got) || got != sizeof bytes) return false;
-      if (const uint32_t next = ReadU32(bytes); next != 0) targets.push_back(next);
+      if (const uint32_t next = ReadU32(bytes); next != 0)
+        if (next < checkedSize_ || next >= size || linked.Set(next)) return false;
     }
-    std::sort(targets.begin(), targets.end());
-    if (std::adjacent_find(targets.begin(), targets.end()) != targets.end()) return false;
-    return std::all_of(targets.begin(), targets.end(),
-                       [&](uint32_t t) { return std::binary_search(starts.begin(), starts.end(), t); });
+    return linked.Within(starts);
   } catch (const std::bad_alloc&) {
     return false;
   }
