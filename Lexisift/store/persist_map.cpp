@@ -503,7 +503,6 @@ void CPersistMap::Apply(const TokenTable& tokens, bool flag, Op op) {
   std::vector<std::pair<std::string_view, uint64_t>> keys;
   keys.reserve(tokens.Size());
   tokens.ForEach([&](const TokenTable::Entry& e) { keys.emplace_back(e.key, scored ? 0 : ChainIndex::Hash(e.key)); });
-  EnsureIndex();
   const ChainIndex* ahead = !scored && index_ && index_->Built() ? index_.get() : nullptr;
   for (size_t i = 0; ahead && i < std::min(keys.size(), kLookupsAhead); ++i) ahead->Prefetch(keys[i].second);
   for (size_t i = 0; i < keys.size(); ++i) {
