@@ -16,6 +16,7 @@ template <typename T>
 class ZeroedArray {
  public:
   static constexpr size_t kLargeTable = size_t{4} << 20;
+  static constexpr size_t kFilledTable = size_t{64} << 10;
 
   ZeroedArray() = default;
   ZeroedArray(ZeroedArray&& other) noexcept : data_(std::move(other.data_)), size_(other.size_) { other.size_ = 0; }
@@ -32,8 +33,11 @@ class ZeroedArray {
     data_.reset(static_cast<T*>(std::calloc(count, sizeof(T))));
     if (!data_) throw std::bad_alloc();
     size_ = count;
-    // Tables this large are filled all over: fewer, larger pages fault in and stay mapped.
-    if (count * sizeof(T) >= kLargeTable) platform::PreferLargePages(data_.get(), count * sizeof(T));
+    // Tables this large are filled all over: fewer, larger pages fault in and stay mapped;
+    // a table too small for those gets its small pages at once, not a fault at a time.
+    const size_t bytes = count * sizeof(T);
+    if (bytes >= kLargeTable) platform::PreferLargePages(data_.get(), bytes);
+    else if (bytes >= kFilledTable) platform::FillPagesNow(data_.get(), bytes);
   }
   void Reset() {
     data_.reset();

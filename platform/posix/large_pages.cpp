@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <sys/mman.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -13,6 +14,19 @@ void PreferLargePages(void* block, size_t bytes) {
   const uintptr_t first = (start + kLargePage - 1) & ~(kLargePage - 1);
   const uintptr_t stop = (start + bytes) & ~(kLargePage - 1);
   if (block && stop > first) madvise(reinterpret_cast<void*>(first), stop - first, MADV_HUGEPAGE);
+#else
+  (void)block;
+  (void)bytes;
+#endif
+}
+
+void FillPagesNow(void* block, size_t bytes) {
+#ifdef MADV_POPULATE_WRITE
+  const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  const auto start = reinterpret_cast<uintptr_t>(block);
+  const uintptr_t first = (start + page - 1) & ~(page - 1);
+  const uintptr_t stop = (start + bytes) & ~(page - 1);
+  if (block && stop > first) madvise(reinterpret_cast<void*>(first), stop - first, MADV_POPULATE_WRITE);
 #else
   (void)block;
   (void)bytes;

@@ -6,4 +6,8 @@ namespace platform {
 // only for memory allocated as such: ordinary tables keep small pages.
 void PreferLargePages(void*, size_t) {}
 
+// The call that would do it (PrefetchVirtualMemory) came after Windows XP: pages are
+// given at their first touch.
+void FillPagesNow(void*, size_t) {}
+
 }  // namespace platform
