@@ -634,8 +634,8 @@ int32_t CPersistMap::EnumerateItems(bool textWanted, const std::string& outputPa
 namespace {
 
 // Reads the 13-byte headers of the records one after another through a block buffer:
-// one read per block, not per record. A read at the end of the file (or of the part
-// looked at) fills only what it got and leaves the rest of the header as it was.
+// one read per block, not per record. A header cut by the end of the file (or of the part
+// looked at) holds what there is of it, and zeros for the rest.
 class HeaderWalk {
  public:
   HeaderWalk(platform::File& file, uint64_t size) : file_(file), size_(size), block_(64 * 1024) {}
@@ -646,7 +646,9 @@ class HeaderWalk {
       if (blockSize_ > (size_ > q ? size_ - q : 0)) blockSize_ = static_cast<size_t>(size_ > q ? size_ - q : 0);
     }
     size_t have = q >= blockStart_ && q < blockStart_ + blockSize_ ? static_cast<size_t>(blockStart_ + blockSize_ - q) : 0;
-    std::memcpy(header_, block_.data() + (q - blockStart_), have < sizeof header_ ? have : sizeof header_);
+    if (have >= sizeof header_) return block_.data() + (q - blockStart_);
+    std::memset(header_, 0, sizeof header_);
+    if (have != 0) std::memcpy(header_, block_.data() + (q - blockStart_), have);
     return header_;
   }
 
@@ -656,7 +658,7 @@ class HeaderWalk {
   std::vector<unsigned char> block_;
   uint64_t blockStart_ = 0;
   size_t blockSize_ = 0;
-  unsigned char header_[CPersistMap::kRecordHeaderSize] = {};
+  unsigned char header_[CPersistMap::kRecordHeaderSize];
 };
 
 // One bit per byte of the file from `base` to `end`: where records start, or where links
