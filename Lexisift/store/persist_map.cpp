@@ -516,6 +516,10 @@ void CPersistMap::Apply(const TokenTable& tokens, bool flag, Op op) {
   uint64_t end = 0;
   if (!file_.Size(end)) Fail(kErrSave);
   Batch batch;
+  // Each token gives a counter patch or a new record and its link: room for all at once.
+  batch.patches.reserve(tokens.Size());
+  batch.added.reserve(tokens.Size());
+  batch.appended.reserve(tokens.Size() * kMaxRecordSize);
   size_t index = 0;
   tokens.ForEach([&](const TokenTable::Entry& e) {
     const Place& place = places[index++];
