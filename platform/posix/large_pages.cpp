@@ -5,15 +5,22 @@
 #include <unistd.h>
 
 namespace platform {
+namespace {
+
+// Gives `advice` for the whole pages of `page` bytes inside [block, block + bytes): advice
+// covers pages, not bytes.
+void AdviseWholePages(void* block, size_t bytes, uintptr_t page, int advice) {
+  const auto start = reinterpret_cast<uintptr_t>(block);
+  const uintptr_t first = (start + page - 1) & ~(page - 1);
+  const uintptr_t stop = (start + bytes) & ~(page - 1);
+  if (block && stop > first) madvise(reinterpret_cast<void*>(first), stop - first, advice);
+}
+
+}  // namespace
 
 void PreferLargePages(void* block, size_t bytes) {
 #ifdef MADV_HUGEPAGE
-  // Only the whole large pages inside the block: the advice covers pages, not bytes.
-  constexpr uintptr_t kLargePage = uintptr_t{2} << 20;
-  const auto start = reinterpret_cast<uintptr_t>(block);
-  const uintptr_t first = (start + kLargePage - 1) & ~(kLargePage - 1);
-  const uintptr_t stop = (start + bytes) & ~(kLargePage - 1);
-  if (block && stop > first) madvise(reinterpret_cast<void*>(first), stop - first, MADV_HUGEPAGE);
+  AdviseWholePages(block, bytes, uintptr_t{2} << 20, MADV_HUGEPAGE);
 #else
   (void)block;
   (void)bytes;
@@ -22,11 +29,7 @@ void PreferLargePages(void* block, size_t bytes) {
 
 void FillPagesNow(void* block, size_t bytes) {
 #ifdef MADV_POPULATE_WRITE
-  const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-  const auto start = reinterpret_cast<uintptr_t>(block);
-  const uintptr_t first = (start + page - 1) & ~(page - 1);
-  const uintptr_t stop = (start + bytes) & ~(page - 1);
-  if (block && stop > first) madvise(reinterpret_cast<void*>(first), stop - first, MADV_POPULATE_WRITE);
+  AdviseWholePages(block, bytes, static_cast<uintptr_t>(sysconf(_SC_PAGESIZE)), MADV_POPULATE_WRITE);
 #else
   (void)block;
   (void)bytes;
