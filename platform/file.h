@@ -7,6 +7,8 @@
 // they hold between processes and between two handles of one process alike.
 #pragma once
 
+#include "platform/prefetch.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -102,11 +104,7 @@ class File {
   // Asks the processor to fetch the mapped byte at `offset` ahead of a read; nothing
   // when the file is not mapped there.
   void Prefetch(uint64_t offset) const {
-#if defined(__GNUC__) || defined(__clang__)
-    if (map_ && offset < mapSize_) __builtin_prefetch(map_ + offset);
-#else
-    (void)offset;
-#endif
+    if (map_ && offset < mapSize_) platform::Prefetch(map_ + offset);
   }
   // Ends the mapping: reads and writes use calls again.
   void UnmapWrittenPart() {

@@ -19,12 +19,6 @@ constexpr size_t kBlockSize = 64 << 10;
 constexpr size_t kLongestRecord = kRecordHeaderSize + 255 + 1;  // what a length byte can claim
 constexpr size_t kQueued = 16;  // records whose entries are fetched ahead
 
-#if defined(__GNUC__) || defined(__clang__)
-#define KESTRELON_PREFETCH(address) __builtin_prefetch(address)
-#else
-#define KESTRELON_PREFETCH(address) ((void)(address))
-#endif
-
 // The record's length byte, key and terminator: what tells one record from another.
 void KeepIdentity(std::vector<unsigned char>& out, const unsigned char* record, size_t keyLength) {
   out.assign(record + kKeyLengthOffset, record + kRecordHeaderSize + keyLength + 1);
@@ -184,7 +178,7 @@ bool ChainIndex::Build(platform::File& file, uint64_t size) {
           record.tag = Tag(Hash(key));
           record.length = length;
           std::memcpy(record.key, key.data(), length);
-          KESTRELON_PREFETCH(&entries_[record.tag >> shift_]);
+          platform::Prefetch(&entries_[record.tag >> shift_]);
           if (++waiting == kQueued) {
             AddFirstOfKey(file, pending[first]);
             first = (first + 1) % kQueued;

@@ -17,6 +17,7 @@
 #include "Lexisift/store/map_item.h"
 #include "Lexisift/store/zeroed_array.h"
 #include "platform/file.h"
+#include "platform/prefetch.h"
 
 #include <cstdint>
 #include <string_view>
@@ -58,14 +59,16 @@ class ChainIndex {
 
   // Asks the processor for the place where Find starts looking for `hash`, ahead of it.
   void Prefetch(uint64_t hash) const {
-    if (built_) Fetch(&entries_[Tag(hash) >> shift_]);
+    if (built_) platform::Prefetch(&entries_[Tag(hash) >> shift_]);
   }
   // The first record Find would try for `hash`, 0 when none.
   uint32_t FirstCandidate(uint64_t hash) const {
-    if (!built_) return 0;
-    uint32_t tag = Tag(hash);
-    for (size_t i = tag >> shift_;; i = (i + 1) & mask_)
-      if (entries_[i].offset == 0 || entries_[i].tag == tag) return entries_[i].offset;
+    uint32_t first = 0;
+    Find(hash, [&](uint32_t offset) {
+      first = offset;
+      return true;
+    });
+    return first;
   }
 
   // The record of `key` appended at `offset`, linked at the tail of `bucket`'s chain
@@ -86,13 +89,6 @@ class ChainIndex {
     uint32_t offset = 0;  // 0: empty
     uint32_t tag = 0;
   };
-  static void Fetch(const void* address) {
-#if defined(__GNUC__) || defined(__clang__)
-    __builtin_prefetch(address);
-#else
-    (void)address;
-#endif
-  }
   static uint32_t Tag(uint64_t hash) { return static_cast<uint32_t>(hash >> 32); }
   // A record of a trusted chain met by Build, with what tells its key.
   struct Pending {
