@@ -11,6 +11,10 @@ namespace platform {
 // such pages for ordinary allocations, or the block is too small to hold one.
 void PreferLargePages(void* block, size_t bytes);
 
+// The size of the large pages PreferLargePages asks for, at whose multiples they begin;
+// 0 where it asks for none. A table that starts at such a multiple can be covered whole.
+size_t LargePageSize();
+
 // Gives the whole pages of [block, block + bytes) their memory now, in one call, instead of
 // a fault at the first touch of each: for a table about to be filled all over. A hint
 // too: nothing happens where the system cannot.

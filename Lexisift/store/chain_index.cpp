@@ -17,20 +17,42 @@ namespace {
 constexpr size_t kMinCapacity = 4096;
 constexpr size_t kBlockSize = 64 << 10;
 constexpr size_t kLongestRecord = kRecordHeaderSize + 255 + 1;  // what a length byte can claim
-constexpr size_t kQueued = 16;  // records whose entries are fetched ahead
+// Build enters the records sorted by the top bits of their tag, which choose the place of
+// their entry: one part after the other fills its own short stretch of the table, and the
+// table is written from one end to the other. Entered in file order, every record would
+// wait for a line of memory of its own, anywhere in a table of megabytes.
+constexpr unsigned kPartBits = 8;
+constexpr size_t kParts = size_t{1} << kPartBits;
+constexpr size_t kFetchedAhead = 8;  // entries whose place is asked for ahead of their insert
 
 // The record's length byte, key and terminator: what tells one record from another.
 void KeepIdentity(std::vector<unsigned char>& out, const unsigned char* record, size_t keyLength) {
   out.assign(record + kKeyLengthOffset, record + kRecordHeaderSize + keyLength + 1);
 }
 
+// Whether the records at `a` and `b` hold the same length byte, key and terminator.
+bool SameKey(platform::File& file, uint32_t a, uint32_t b) {
+  unsigned char ra[kRecordHeaderSize + kMaxKeyLength + 1], rb[sizeof ra];
+  size_t na = 0, nb = 0;
+  if (!file.ReadAt(a, ra, sizeof ra, na) || !file.ReadAt(b, rb, sizeof rb, nb)) return false;
+  if (na <= kKeyLengthOffset) return false;
+  const size_t n = kRecordHeaderSize + ra[kKeyLengthOffset] + 1u;
+  return n <= na && n <= nb && std::memcmp(ra + kKeyLengthOffset, rb + kKeyLengthOffset, n - kKeyLengthOffset) == 0;
+}
+
 }  // namespace
 
 uint64_t ChainIndex::Hash(std::string_view key) {
-  uint64_t h = 1469598103934665603ull;
-  for (unsigned char c : key) {
-    h ^= c;
-    h *= 1099511628211ull;
+  // Eight bytes at a time: a key has three words at most, where a byte at a time would be
+  // a chain of up to 22 multiplications. Each step is a bijection of the state, mixed down
+  // so that every byte reaches every bit.
+  constexpr uint64_t kMultiplier = 0x9e3779b97f4a7c15ull;
+  uint64_t h = key.size() * kMultiplier;
+  for (size_t i = 0; i < key.size(); i += 8) {
+    uint64_t word = 0;
+    std::memcpy(&word, key.data() + i, std::min<size_t>(8, key.size() - i));
+    h = (h ^ word) * kMultiplier;
+    h ^= h >> 29;
   }
   // Mix the high bits well: they choose the slot and make the tag.
   h ^= h >> 33;
@@ -92,27 +114,13 @@ void ChainIndex::Extend(std::string_view key, uint32_t offset) {
   size_ = static_cast<uint64_t>(offset) + kRecordHeaderSize + key.size() + 1;
 }
 
-void ChainIndex::AddFirstOfKey(platform::File& file, const Pending& record) {
+void ChainIndex::InsertFirstOfKey(platform::File& file, uint32_t tag, uint32_t offset) {
   // A key stored twice in one chain: the walk finds the first. The search for it ends at
   // the free entry that the record takes otherwise.
-  size_t i = record.tag >> shift_;
-  unsigned char candidate[kRecordHeaderSize + kMaxKeyLength + 1];
-  const size_t wanted = kRecordHeaderSize + record.length + 1u;
-  for (; entries_[i].offset != 0; i = (i + 1) & mask_) {
-    if (entries_[i].tag != record.tag) continue;
-    size_t n = 0;
-    if (file.ReadAt(entries_[i].offset, candidate, wanted, n) && n == wanted &&
-        candidate[kKeyLengthOffset] == record.length &&
-        std::memcmp(candidate + kRecordHeaderSize, record.key, record.length) == 0 &&
-        candidate[kRecordHeaderSize + record.length] == 0)
-      return;
-  }
-  if ((count_ + 1) * 5 > entries_.Size() * 4) {
-    Resize(entries_.Size() * 2);
-    Insert(record.tag, record.offset);
-    return;
-  }
-  entries_[i] = Entry{record.offset, record.tag};
+  size_t i = tag >> shift_;
+  for (; entries_[i].offset != 0; i = (i + 1) & mask_)
+    if (entries_[i].tag == tag && SameKey(file, entries_[i].offset, offset)) return;
+  entries_[i] = Entry{offset, tag};
   ++count_;
 }
 
@@ -139,15 +147,19 @@ bool ChainIndex::Build(platform::File& file, uint64_t size) {
     std::vector<unsigned char> block(static_cast<size_t>(std::min<uint64_t>(kBlockSize, size - kTableSize)) +
                                      kLongestRecord);
     size_t got = 0;
+    // Room for the records the file could hold at 16 bytes each. Until they go in, the
+    // table holds the records of trusted chains with their tags, in file order: a record
+    // takes 15 bytes at least, so they always fit.
+    const uint64_t estimate = (size - kTableSize) / 16;
     size_t capacity = kMinCapacity;
-    while (capacity * 4 < (size - kTableSize) / 16 * 5) capacity *= 2;
+    while (capacity * 4 < estimate * 5) capacity *= 2;
     Resize(capacity);
-    built_ = true;  // Find works from here on
+    size_t count = 0;
+    std::vector<size_t> partStart(kParts + 1, 0);  // how many records each part has, then where it starts
+    built_ = true;  // Trusted answers from here on
 
     uint64_t blockStart = 0, blockEnd = 0;
     uint64_t q = kTableSize;
-    Pending pending[kQueued];
-    size_t first = 0, waiting = 0;
     const unsigned char* last = nullptr;  // the last record met, while it is in the block
     auto keepLast = [&] {
       if (last) KeepIdentity(lastKey_, last, last[kKeyLengthOffset]);
@@ -171,19 +183,10 @@ bool ChainIndex::Build(platform::File& file, uint64_t size) {
         std::string_view key(reinterpret_cast<const char*>(r + kRecordHeaderSize), length);
         uint32_t b = Bucket(key);
         if (expected[b] == q && Trusted(b)) {
-          // Entries are far apart in memory: each record waits in the queue while the
-          // place of its entry is fetched, and records still go in in file order.
-          Pending& record = pending[(first + waiting) % kQueued];
-          record.offset = static_cast<uint32_t>(q);
-          record.tag = Tag(Hash(key));
-          record.length = length;
-          std::memcpy(record.key, key.data(), length);
-          platform::Prefetch(&entries_[record.tag >> shift_]);
-          if (++waiting == kQueued) {
-            AddFirstOfKey(file, pending[first]);
-            first = (first + 1) % kQueued;
-            --waiting;
-          }
+          const uint32_t tag = Tag(Hash(key));
+          if (count == entries_.Size()) throw std::bad_alloc();  // no room; cannot happen, see above
+          entries_[count++] = Entry{static_cast<uint32_t>(q), tag};
+          ++partStart[(tag >> (32 - kPartBits)) + 1];
           tails_[b] = static_cast<uint32_t>(q);
           uint32_t next = ReadU32(r + kNextOffset);
           expected[b] = next;
@@ -193,7 +196,21 @@ bool ChainIndex::Build(platform::File& file, uint64_t size) {
       q = end;
     }
     keepLast();
-    for (; waiting > 0; --waiting, first = (first + 1) % kQueued) AddFirstOfKey(file, pending[first]);
+    // Sorted by part; within a part in file order, so that of a key stored twice in its
+    // chain the first record goes in.
+    for (size_t p = 0; p < kParts; ++p) partStart[p + 1] += partStart[p];
+    ZeroedArray<Entry> sorted;
+    sorted.Allocate(count + 1);
+    for (size_t k = 0; k < count; ++k) sorted[partStart[entries_[k].tag >> (32 - kPartBits)]++] = entries_[k];
+    std::fill(entries_.Data(), entries_.Data() + count, Entry{});
+    if (count * 5 > capacity * 4) {
+      while (count * 5 > capacity * 4) capacity *= 2;
+      Resize(capacity);
+    }
+    for (size_t k = 0; k < count; ++k) {
+      if (k + kFetchedAhead < count) platform::Prefetch(&entries_[sorted[k + kFetchedAhead].tag >> shift_]);
+      InsertFirstOfKey(file, sorted[k].tag, sorted[k].offset);
+    }
     // A link that met no record: into the middle of one, past the end, or at a record
     // of another bucket.
     for (uint32_t b : heads)

@@ -90,17 +90,11 @@ class ChainIndex {
     uint32_t tag = 0;
   };
   static uint32_t Tag(uint64_t hash) { return static_cast<uint32_t>(hash >> 32); }
-  // A record of a trusted chain met by Build, with what tells its key.
-  struct Pending {
-    uint32_t offset;
-    uint32_t tag;
-    uint8_t length;
-    unsigned char key[kMaxKeyLength];
-  };
   void Resize(size_t capacity);
   void Insert(uint32_t tag, uint32_t offset);
-  // Enters the record unless an earlier record of its chain holds the same key.
-  void AddFirstOfKey(platform::File& file, const Pending& record);
+  // Enters the record at `offset` unless an entry with the same tag names a record that
+  // holds the same key: an earlier record of its chain, when records go in in file order.
+  void InsertFirstOfKey(platform::File& file, uint32_t tag, uint32_t offset);
 
   bool built_ = false;
   uint64_t size_ = 0;

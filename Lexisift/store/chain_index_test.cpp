@@ -62,6 +62,23 @@ TEST(ChainIndex, FindsEachRecordAndEachChainsTail) {
   EXPECT_EQ(Found(index, "abc"), std::vector<uint32_t>{780017});
 }
 
+// Enough records for every part of the build, in chains of every length.
+TEST(ChainIndex, ABuildFindsEveryRecordOfALargeFile) {
+  ScratchDir dir;
+  std::string path = dir.File("k.dat");
+  std::vector<std::string> keys;
+  TokenTable tokens;
+  for (int i = 0; i < 30000; ++i) tokens.Add(keys.emplace_back("w" + std::to_string(i * 7919)));
+  { CPersistMap(path).AddItems(tokens, false); }
+  ChainIndex index = Built(path);
+  const std::string bytes = ReadAll(path);
+  for (const std::string& key : keys) {
+    std::vector<uint32_t> at = Found(index, key);
+    ASSERT_EQ(at.size(), 1u) << key;
+    EXPECT_EQ(bytes.substr(at[0] + 13, key.size() + 1), key + '\0') << key;
+  }
+}
+
 // A chain is left to the walk when any of its links does not lead forward to a record of
 // its own bucket; the other chains stay indexed.
 TEST(ChainIndex, DamagedChainsAreNotTrusted) {

@@ -16,14 +16,24 @@ void AdviseWholePages(void* block, size_t bytes, uintptr_t page, int advice) {
   if (block && stop > first) madvise(reinterpret_cast<void*>(first), stop - first, advice);
 }
 
+constexpr size_t kLargePage = size_t{2} << 20;  // the transparent large page of x86-64
+
 }  // namespace
 
 void PreferLargePages(void* block, size_t bytes) {
 #ifdef MADV_HUGEPAGE
-  AdviseWholePages(block, bytes, uintptr_t{2} << 20, MADV_HUGEPAGE);
+  AdviseWholePages(block, bytes, kLargePage, MADV_HUGEPAGE);
 #else
   (void)block;
   (void)bytes;
+#endif
+}
+
+size_t LargePageSize() {
+#ifdef MADV_HUGEPAGE
+  return kLargePage;
+#else
+  return 0;
 #endif
 }
 
