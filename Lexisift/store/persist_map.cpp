@@ -5,6 +5,7 @@
 #include "Lexisift/store/store_recovery.h"
 #include "Lexisift/store/table_scan.h"
 #include "Lexisift/store/zeroed_array.h"
+#include "platform/prefetch.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -680,6 +681,8 @@ class OffsetBits {
     word |= mask;
     return was;
   }
+  // Asks the processor for the word of `offset` (within the range), ahead of its Set.
+  void Prefetch(uint64_t offset) const { platform::Prefetch(&bits_[static_cast<size_t>((offset - base_) / 64)]); }
   // True when every bit set here is set in `other` (of the same range) too.
   bool Within(const OffsetBits& other) const {
     for (size_t w = 0; w < bits_.Size(); ++w)
@@ -708,24 +711,44 @@ int32_t CPersistMap::CheckMapFile(platform::File& file, uint64_t s) {
     // Every link must point at a record, and no two links at the same one.
     OffsetBits starts(kTableSize, s), linked(kTableSize, s);
     HeaderWalk walk(file, s);
+    // Links lead far ahead, each to a word of its own: a link is marked a few records
+    // late, its word asked for when it is met. The marks still waiting are made before
+    // any result, so the result is the one that marking each link at once would give.
+    constexpr size_t kMarksLate = 8;
+    uint32_t waiting[kMarksLate];
+    size_t marked = 0, met = 0;  // links marked, links met (in walk order)
+    auto markUpTo = [&](size_t upTo) {
+      for (; marked < upTo; ++marked)
+        if (linked.Set(waiting[marked % kMarksLate])) return false;
+      return true;
+    };
     uint64_t q = kTableSize;
     int64_t i = 0;
+    int32_t result = 0;
     for (;;) {
       const unsigned char* header = walk.At(q);
       uint32_t next = ReadU32(header + 8);
       if (next != 0) {
-        if (next > s) return -2;
+        if (next > s) result = -2;
         // Chains only point forward; a record pointing at itself or back loops.
-        if (next <= q) return -7;
-        if (linked.Set(next)) return -3;
+        else if (next <= q) result = -7;
+        if (result != 0) break;
+        if (met - marked == kMarksLate && !markUpTo(marked + 1)) return -3;
+        linked.Prefetch(next);
+        waiting[met++ % kMarksLate] = next;
       }
       if (q < s) starts.Set(q);
       q += 14u + header[12];
-      if (q > s) return -4;
-      if (q == s) break;
+      if (q > s) result = -4;
+      if (q >= s) break;
       ++i;
-      if (i > limit) return -5;
+      if (i > limit) {
+        result = -5;
+        break;
+      }
     }
+    if (!markUpTo(met)) return -3;
+    if (result != 0) return result;
     // The chain heads: bytes 8 to 11 of each slot (byte 12 of slot 0 is the state mark).
     int32_t heads = 0;
     bool whole = ForEachUsedSlot(file, [&](uint32_t, const unsigned char* slot) {
