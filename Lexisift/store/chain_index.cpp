@@ -217,13 +217,11 @@ bool ChainIndex::Build(platform::File& file, uint64_t size) {
     // chain the first record goes in.
     for (size_t p = 0; p < kParts; ++p) partStart[p + 1] += partStart[p];
     ZeroedArray<Entry> sorted;
-    sorted.Allocate(count + 1);
+    sorted.Allocate(count + 1);  // never empty: calloc may refuse to give nothing
     for (size_t k = 0; k < count; ++k) sorted[partStart[entries_[k].tag >> (32 - kPartBits)]++] = entries_[k];
     std::fill(entries_.Data(), entries_.Data() + count, Entry{});
-    if (count * 5 > capacity * 4) {
-      while (count * 5 > capacity * 4) capacity *= 2;
-      Resize(capacity);
-    }
+    while (count * 5 > capacity * 4) capacity *= 2;
+    if (capacity != entries_.Size()) Resize(capacity);
     for (size_t k = 0; k < count; ++k) {
       if (k + kFetchedAhead < count) platform::Prefetch(&entries_[sorted[k + kFetchedAhead].tag >> shift_]);
       InsertFirstOfKey(file, sorted[k].tag, sorted[k].offset);
